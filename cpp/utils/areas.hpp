@@ -1,0 +1,17 @@
+// The areas of the utils module, registered by module.cpp in dependency order.
+#pragma once
+
+#include "vb/common.hpp"
+
+namespace vb::utils {
+
+void register_runtime(py::module_ &m);
+void register_locations(py::module_ &m);
+void register_formatting(py::module_ &m);
+
+// Used across areas of this module.
+void handle_exception(const py::object &err_msg, const py::object &logger);
+py::str get_unseen_key(const py::object &keys, const py::object &base_str,
+                       const py::object &suffix);
+
+}  // namespace vb::utils

@@ -1,0 +1,11 @@
+#include "areas.hpp"
+
+PYBIND11_MODULE(utils, m) {
+    py::options options;
+    options.disable_function_signatures();
+    m.doc() = "Document content, report output and packaging, and common utilities.";
+    m.attr("OutputType") = vb::import_attr("velmo_brevant.base.enums", "OutputType");
+    vb::utils::register_runtime(m);
+    vb::utils::register_locations(m);
+    vb::utils::register_formatting(m);
+}

@@ -1,0 +1,1 @@
+"""Enumerations shared by the package and its callers."""

@@ -1,0 +1,1 @@
+"""Rendering, content, output and storage modules."""

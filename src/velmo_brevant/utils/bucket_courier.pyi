@@ -1,0 +1,1 @@
+"""Publishing reports to an S3 bucket."""

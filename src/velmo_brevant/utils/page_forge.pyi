@@ -1,0 +1,1 @@
+"""Template rendering: Word and Markdown sections, Vega blocks and cross-format conversion."""

@@ -1,0 +1,1 @@
+"""Publishing reports to a directory of a GitHub repository branch."""

@@ -7,6 +7,7 @@ import re
 import types
 
 import docx
+import hypothesis
 import docxtpl
 from docxtpl.subdoc import Subdoc
 import pytest
@@ -89,6 +90,11 @@ class TestVegaBlocks:
     def test_parse_matches_the_regular_expression_scan(self, text, blocks):
         assert page_forge.parse_vega_charts(text) == blocks
         assert page_forge.parse_vega_charts(text=text) == reference_scan(text)
+
+    @hypothesis.settings(max_examples=500, deadline=None)
+    @hypothesis.given(hypothesis.strategies.text(alphabet="`vegalt {}\n\u00e9\u65e5\U0001F600", max_size=60))
+    def test_parse_agrees_with_the_regular_expression_scan_on_any_text(self, text):
+        assert page_forge.parse_vega_charts(text) == reference_scan(text)
 
     def test_parse_rejects_non_text(self):
         with pytest.raises(TypeError):

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "code_units.hpp"
@@ -31,10 +33,22 @@ template <typename CharT> bool is_vega_opener_at(CodeUnits<CharT> text, std::siz
     return true;
 }
 
+// Position of the next backtick at or after `from` (text.size() when none).
+template <typename CharT> std::size_t next_backtick(CodeUnits<CharT> text, std::size_t from) {
+    if constexpr (sizeof(CharT) == 1) {
+        const void *found = std::memchr(text.data + from, '`', text.size() - from);
+        return found ? static_cast<std::size_t>(static_cast<const CharT *>(found) - text.data) : text.size();
+    } else {
+        while (from < text.size() && text[from] != CharT('`')) ++from;
+        return from;
+    }
+}
+
 // Starts of the non-overlapping openers, found left to right.
 template <typename CharT> std::vector<std::size_t> vega_openers(CodeUnits<CharT> text) {
     std::vector<std::size_t> starts;
-    for (std::size_t at = 0; at + kVegaOpenerLength <= text.size();) {
+    for (std::size_t at = next_backtick(text, 0); at + kVegaOpenerLength <= text.size();
+         at = next_backtick(text, at)) {
         if (is_vega_opener_at(text, at)) {
             starts.push_back(at);
             at += kVegaOpenerLength;

@@ -296,3 +296,18 @@ def test_has_template_is_a_cooperative_base():
     assert calls == ["drawing", "plot"] and plot._template is None
     assert plot.set_template("tpl") is None and plot._template == "tpl"
     assert vars(utils.HasTemplate()) == {"_template": None}
+
+
+def test_assertions_are_skipped_when_optimised(tmp_path):
+    import subprocess
+
+    path = png(tmp_path / "p.png", (400, 300), (100, 100))
+    code = (
+        "from docxtpl import DocxTemplate; from docx.shared import Mm;"
+        "from velmo_brevant.utils import utils;"
+        "tpl = DocxTemplate(utils.get_default_template_path());"
+        "print(utils.actual_sizes(tpl, %r, width=Mm(10), height=Mm(20)))" % path
+    )
+    out = subprocess.run([sys.executable, "-O", "-c", code], capture_output=True, text=True,
+                         check=True, env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+    assert out.stdout.strip() == "(10.0, 20.0)"

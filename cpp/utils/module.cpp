@@ -10,4 +10,7 @@ PYBIND11_MODULE(utils, m) {
     vb::utils::register_formatting(m);
     vb::utils::register_binning(m);
     vb::utils::register_features(m);
+    vb::utils::register_docx_objects(m);
+    vb::utils::register_encoding(m);
+    vb::utils::register_images(m);
 }

@@ -150,6 +150,12 @@ class TestRenderers:
         assert paragraphs(first) == ["Value: A & <B>"]
         assert open(path, "rb").read() == before
 
+    def test_render_docx_keeps_what_the_main_template_rendered(self, report, tmp_path):
+        report.template = docxtpl.DocxTemplate(write_docx_section(tmp_path / "main.docx", "Main {{ x }}"))
+        report.template.render({"x": "rendered"})
+        page_forge.render_docx(write_docx_section(tmp_path / "s.docx", "x"), {}, report)
+        assert [p.text for p in report.template.docx.paragraphs] == ["Main rendered"]
+
     def test_render_docx_needs_a_word_main_template(self, report, tmp_path):
         path = write_docx_section(tmp_path / "s.docx", "x")
         report.template = object()

@@ -2,6 +2,7 @@
 // Vega chart blocks of rendered Markdown turned into images.
 #include "areas.hpp"
 
+#include "vb/docx_templates.hpp"
 #include "vb/str_units.hpp"
 #include "vega_blocks.hpp"
 
@@ -10,7 +11,9 @@ namespace vb::page_forge {
 py::object render_docx(const py::object &file, const py::object &context, const py::object &config) {
     py::object page_doc = import_attr("docxtpl", "DocxTemplate")(file);
     page_doc.attr("render")("context"_a = context, "autoescape"_a = true);
-    py::object subdoc = config.attr("template").attr("new_subdoc")();
+    // A main template that was rendered already would reload its file here.
+    py::object main = config.attr("template");
+    py::object subdoc = on_current_document(main, [&]() { return main.attr("new_subdoc")(); });
     subdoc.attr("subdocx") = page_doc.attr("docx");
     return subdoc;
 }

@@ -48,17 +48,6 @@ template <typename F> py::object converting(const ConversionFiles &files, F &&co
     return result;
 }
 
-void write_text(const py::object &path, const py::object &text) {
-    py::object file = import_attr("builtins", "open")(path, "w", "encoding"_a = "utf8");
-    try {
-        file.attr("write")(text);
-    } catch (py::error_already_set &) {
-        file.attr("close")();
-        throw;
-    }
-    file.attr("close")();
-}
-
 void convert_numbering(const py::object &docx, const py::object &logger) {
     try {
         utils_attr("numbering_to_list")(docx.attr("subdocx"));
@@ -76,7 +65,7 @@ py::object md_to_docx(const py::object &template_, const py::object &context,
                       const py::object &config, const py::object &logger) {
     const ConversionFiles files = conversion_files(config);
     return converting(files, [&]() {
-        write_text(files.md_path, template_);
+        write_text_file(files.md_path, template_, py::str("utf8"));
         config.attr("converter").attr("convert_md_to_docx")(files.md_path, files.docx_path,
                                                            config.attr("template_path"));
         py::object docx = render_docx(files.docx_path, context, config);

@@ -38,6 +38,20 @@ inline py::object utils_attr(const char *name) {
 
 inline py::object default_logger() { return utils_attr("DEFAULT_LOGGER"); }
 
+// open(path, "w", encoding=encoding).write(text), closing the file also when
+// the write fails; None as encoding is the locale's.
+inline void write_text_file(const py::object &path, const py::object &text,
+                            const py::object &encoding = py::none()) {
+    py::object file = import_attr("builtins", "open")(path, "w", "encoding"_a = encoding);
+    try {
+        file.attr("write")(text);
+    } catch (...) {
+        file.attr("close")();
+        throw;
+    }
+    file.attr("close")();
+}
+
 // While alive, the caught error is the exception being handled as far as
 // sys.exc_info() and traceback are concerned, as inside a Python `except`.
 class HandlingScope {

@@ -38,6 +38,20 @@ inline py::object utils_attr(const char *name) {
 
 inline py::object default_logger() { return utils_attr("DEFAULT_LOGGER"); }
 
+// open(path, "w", encoding=encoding).write(text), closing the file also when
+// the write fails; None as encoding is the locale's.
+inline void write_text_file(const py::object &path, const py::object &text,
+                            const py::object &encoding = py::none()) {
+    py::object file = import_attr("builtins", "open")(path, "w", "encoding"_a = encoding);
+    try {
+        file.attr("write")(text);
+    } catch (...) {
+        file.attr("close")();
+        throw;
+    }
+    file.attr("close")();
+}
+
 // While alive, the caught error is the exception being handled as far as
 // sys.exc_info() and traceback are concerned, as inside a Python `except`.
 class HandlingScope {
@@ -141,6 +155,20 @@ inline py::object make_enum(py::module_ &module, const char *name,
                                                   "qualname"_a = name);
     module.attr(name) = type;
     return type;
+}
+
+}  // namespace vb
+
+namespace vb {
+
+// A Python `assert`: AssertionError with `message` (none when it is null),
+// skipped like the statement when the interpreter runs optimised (-O).
+inline void python_assert(bool condition, const char *message = nullptr) {
+    if (condition) return;
+    if (py::int_(import_attr("sys", "flags").attr("optimize")).cast<long>() > 0) return;
+    if (message == nullptr) PyErr_SetNone(PyExc_AssertionError);
+    else PyErr_SetString(PyExc_AssertionError, message);
+    throw py::error_already_set();
 }
 
 }  // namespace vb

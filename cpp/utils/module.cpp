@@ -8,4 +8,7 @@ PYBIND11_MODULE(utils, m) {
     vb::utils::register_runtime(m);
     vb::utils::register_locations(m);
     vb::utils::register_formatting(m);
+    vb::utils::register_saving(m);
+    vb::utils::register_archives(m);
+    vb::utils::register_zip_update(m);
 }

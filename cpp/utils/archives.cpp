@@ -48,6 +48,16 @@ py::object get_zipped_data(const py::object &filename, const py::object &rendere
     return stream;
 }
 
+// What zip_data.read() returns, without copying the archive when it is an
+// in-memory stream: a view of its bytes from the current position, which is
+// moved to the end as reading would.
+py::object remaining_bytes(const py::object &zip_data) {
+    if (!py::isinstance(zip_data, import_attr("io", "BytesIO"))) return zip_data.attr("read")();
+    py::object start = zip_data.attr("tell")();
+    zip_data.attr("seek")(0, 2);
+    return zip_data.attr("getbuffer")()[py::slice(start, py::none(), py::none())];
+}
+
 py::str final_zip_path(const py::object &report_path, const py::object &zip_data,
                        const py::object &config) {
     py::module_ os_path = py::module_::import("os.path");
@@ -55,7 +65,7 @@ py::str final_zip_path(const py::object &report_path, const py::object &zip_data
     py::str zip_path = os_path.attr("join")(os_path.attr("dirname")(config.attr("images_dir")),
                                             name);
     with_context(import_attr("builtins", "open")(zip_path, "wb"),
-                 [&](const py::object &file) { file.attr("write")(zip_data.attr("read")()); });
+                 [&](const py::object &file) { file.attr("write")(remaining_bytes(zip_data)); });
     return zip_path;
 }
 

@@ -13,7 +13,9 @@ template <typename Body> void with_context(const py::object &manager, Body &&bod
     try {
         body(entered);
     } catch (py::error_already_set &error) {
-        if (py::bool_(exit(error.type(), error.value(), error.trace()))) return;
+        // An error raised from C++ has no traceback yet.
+        py::object trace = error.trace() ? error.trace() : py::none();
+        if (py::bool_(exit(error.type(), error.value(), trace))) return;
         throw;
     } catch (...) {
         exit(py::none(), py::none(), py::none());

@@ -42,9 +42,9 @@ def test_markdown_archive_layout(tmp_path, report_config, logger, include_artifa
     fill(os.path.join(config.images_dir, "nested"), ["inner.png"])
     fill(config.tables_dir, ["t1.csv", "t2.csv"])
 
-    path = utils.create_artifact_zip(rendered_report="# Summary ✓", report_path=config.output_path,
-                                     output_type=OutputType.MD, using_tavrel=False, config=config,
-                                     logger=logger, include_artifacts=include_artifacts)
+    path = utils.create_artifact_zip(
+        rendered_report="# Summary ✓", report_path=config.output_path, output_type=OutputType.MD,
+        using_tavrel=False, config=config, logger=logger, include_artifacts=include_artifacts)
 
     assert path == str(out / "summary.zip")
     archive = zipfile.ZipFile(path)

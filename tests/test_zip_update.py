@@ -266,7 +266,8 @@ def test_large_members_are_kept_and_replaced(large_archive, tmp_path, monkeypatc
         assert record == old[record["filename"]]
 
 
-@settings(max_examples=30, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@settings(max_examples=30, deadline=None,
+          suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(extra=st.integers(min_value=1, max_value=3000), seed=st.integers(0, 2**32 - 1))
 def test_streamed_data_carries_the_zlib_crc(tmp_path, extra, seed):
     data = random_bytes(CHUNK + extra, seed)

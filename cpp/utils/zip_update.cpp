@@ -127,7 +127,10 @@ Copied write_stored(const py::object &new_archive, const py::object &record,
                 [&](unsigned char *data, std::size_t want) {
                     return readinto(bytes_view(data, want)).cast<std::size_t>();
                 },
-                [&](unsigned char *data, std::size_t count) { write(bytes_view(data, count)); });
+                // A bytes copy: the writer may keep what it is given.
+                [&](unsigned char *data, std::size_t count) {
+                    write(py::bytes(reinterpret_cast<const char *>(data), count));
+                });
             return;
         }
         py::object archive_file = new_archive.attr("fp");
@@ -179,12 +182,12 @@ void copy_stored_member(const py::object &raw_old, const py::object &new_archive
     py::object record = import_attr("copy", "copy")(info);
     const long long size = info.attr("compress_size").cast<long long>();
     const Copied copied = write_stored(new_archive, record, raw_old, size);
-    py::object name = info.attr("filename");
-    if (copied.size != size)
-        raise(PyExc_EOFError, py::str("Truncated data of member %r").attr("__mod__")(name).cast<std::string>());
+    auto naming = [&](const char *pattern) {
+        return py::str(pattern).attr("__mod__")(info.attr("filename")).cast<std::string>();
+    };
+    if (copied.size != size) raise(PyExc_EOFError, naming("Truncated data of member %r"));
     if (py::int_(copied.crc).not_equal(info.attr("CRC")))
-        raise(bad_zip_file().ptr(),
-              py::str("Bad CRC-32 for file %r").attr("__mod__")(name).cast<std::string>());
+        raise(bad_zip_file().ptr(), naming("Bad CRC-32 for file %r"));
 }
 
 // Any other large member (compressed, encrypted) is streamed through zipfile:

@@ -130,14 +130,29 @@ def test_word_tables_and_images_are_put_in_place_before_saving(
     assert docx_text(open(config.output_path, "rb").read()) == ["Model report beta"]
 
 
-@pytest.mark.skipif(not hasattr(utils, "render_images_and_tables"),
-                    reason="needs render_images_and_tables (Word content)")
-def test_word_report_with_a_parked_image_key(tmp_path, report_config, word_template, logger):
-    template = word_template("Value: XXXLLLLXXXimage_keyXXXRRRRXXX")
-    config = report_config(tmp_path, str(tmp_path / "out.docx"), template=template)
-    config.runtime["context"]["image_key"] = "0.91"
-    assert utils.save_rendered_template(config, None, logger) == config.output_path
-    assert docx_text(open(config.output_path, "rb").read()) == ["Value: 0.91"]
+@pytest.mark.parametrize("artifacts", [False, True])
+def test_word_report_with_a_parked_table(tmp_path, report_config, word_template, logger,
+                                         artifacts):
+    config = report_config(tmp_path, str(tmp_path / "out.docx"), export_artifacts=artifacts)
+    config.template = word_template("Scores {{ scores }}")
+    config.current_template_types.append(OutputType.MD)  # while a Markdown section renders
+    table = utils.encode_to_template(
+        {"col_labels": ["name", "auc"], "tbl_contents": [{"cols": ["gbm", "0.91"]}]}, config,
+        type="table")
+    config.current_template_types.pop()
+    config.template.render({"scores": table.paragraphs[0].text})
+
+    result = utils.save_rendered_template(config, None, logger)
+
+    if artifacts:
+        assert result == str(tmp_path / "out.zip")
+        data = zipfile.ZipFile(result).read("out.docx")
+    else:
+        assert result == config.output_path
+        data = open(result, "rb").read()
+    tables = docx.Document(io.BytesIO(data)).tables
+    assert [[c.text for c in row.cells] for row in tables[0].rows] == [["name", "auc"],
+                                                                        ["gbm", "0.91"]]
 
 
 STDOUT_SCRIPT = """

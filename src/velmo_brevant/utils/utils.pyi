@@ -3,7 +3,25 @@
 import io
 import logging
 import zipfile
-from typing import IO, Any, Container, Dict, List, Optional, Union
+from typing import (
+    IO,
+    Any,
+    Callable,
+    Container,
+    Dict,
+    Iterator,
+    List,
+    Mapping,
+    Optional,
+    Tuple,
+    Union,
+)
+
+import docx.document
+import docx.shared
+import docxtpl
+from docx.table import Table
+from docx.text.paragraph import Paragraph
 
 from velmo_brevant.base.enums import OutputType as OutputType
 
@@ -46,3 +64,45 @@ def write_to_zip(
 def final_zip_path(report_path: str, zip_data: IO[bytes], config: Any) -> str: ...
 def copy_dir(src: str, dst: str) -> None: ...
 def update_zip(zip_path: str, changed_files: Union[str, List[str]]) -> None: ...
+
+class TextWithTableValues(docxtpl.Subdoc):
+    col_labels: Any
+    tbl_contents: List[Dict[str, List[Any]]]
+    def __init__(
+        self, template: docxtpl.DocxTemplate, text: str, col_labels: Any,
+        tbl_contents: List[Dict[str, List[Any]]]
+    ) -> None: ...
+    def __len__(self) -> int: ...
+
+def create_docx_table(key: str) -> docx.document.Document: ...
+def docx_iterator(document: docx.document.Document) -> Iterator[Union[Table, Paragraph]]: ...
+def handle_runs(template: Any, handle_fn: Callable[[str], str]) -> None: ...
+def numbering_to_list(doc: docx.document.Document) -> None: ...
+def encode_to_template(value: Any, config: Any, type: str = "key") -> Any: ...
+def render_images_and_tables(config: Any) -> None: ...
+def image_path_to_template_var(
+    path: str, config: Any, width: Optional[float] = 180,
+    image_meta_data: Mapping[str, Mapping[str, Any]] = {}, html: bool = False
+) -> Any: ...
+def actual_sizes(
+    template: docxtpl.DocxTemplate, image_file: Any, width: Optional[docx.shared.Length] = None,
+    height: Optional[docx.shared.Length] = None
+) -> Tuple[float, float]: ...
+def find_optimal_size(
+    new_width: float, new_height: float, max_width: float = 180, max_height: float = 240
+) -> Tuple[Optional[docx.shared.Mm], Optional[docx.shared.Mm]]: ...
+def url_to_template_var(config: Any, url: str, text: str = "here") -> Any: ...
+def vega_to_template_var(config: Any, vega_chart: str, width: Optional[float] = 180) -> Any: ...
+def collect_images(
+    config: Any, default_width: float = 80, width_map: Mapping[str, Mapping[str, Any]] = {}
+) -> Dict[str, Any]: ...
+def is_image_file(filename: str) -> bool: ...
+def get_nested_dict(
+    nested_dict: Mapping[Any, Mapping[Any, Any]], first_key: Any, nested_key: Any,
+    default_value: Any
+) -> Any: ...
+
+class HasTemplate:
+    _template: Optional[docxtpl.DocxTemplate]
+    def __init__(self) -> None: ...
+    def set_template(self, template: Optional[docxtpl.DocxTemplate]) -> None: ...

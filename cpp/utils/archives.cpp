@@ -78,7 +78,7 @@ void copy_dir(const py::object &src, const py::object &dst) {
 }  // namespace
 
 py::object create_artifact_zip(py::object rendered_report, const py::object &report_path,
-                               const py::object &output_type, bool using_tavrel,
+                               const py::object &output_type, const py::object &using_tavrel,
                                const py::object &config, const py::object &logger,
                                const py::object &include_artifacts) {
     flush_text_streams();
@@ -86,12 +86,13 @@ py::object create_artifact_zip(py::object rendered_report, const py::object &rep
     artifact_list.append(directory_entries(config.attr("images_dir")));
     if (py::bool_(include_artifacts))
         artifact_list.append(directory_entries(config.attr("tables_dir")));
-    py::object filename = using_tavrel ? py::object(py::str("report.{}").format(output_type))
-                                       : utils_attr("get_file_name")(report_path);
+    const bool to_stdout = py::bool_(using_tavrel);
+    py::object filename = to_stdout ? py::object(py::str("report.{}").format(output_type))
+                                    : utils_attr("get_file_name")(report_path);
     if (output_type.equal(import_attr("velmo_brevant.base.enums", "OutputType").attr("DOC")))
         rendered_report = get_docx_file_stream(config);
     py::object zip_data = get_zipped_data(filename, rendered_report, artifact_list, logger);
-    if (!using_tavrel) return final_zip_path(report_path, zip_data, config);
+    if (!to_stdout) return final_zip_path(report_path, zip_data, config);
     py::object standard_output = binary_stdout();
     standard_output.attr("write")(zip_data.attr("getvalue")());
     standard_output.attr("flush")();

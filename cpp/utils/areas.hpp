@@ -29,7 +29,7 @@ void flush_text_streams();
 py::object binary_stdout();
 py::bytes get_docx_file_stream(const py::object &config);
 py::object create_artifact_zip(py::object rendered_report, const py::object &report_path,
-                               const py::object &output_type, bool using_tavrel,
+                               const py::object &output_type, const py::object &using_tavrel,
                                const py::object &config, const py::object &logger,
                                const py::object &include_artifacts);
 

@@ -57,9 +57,8 @@ void save_on_hdfs(const py::object &base_name, const py::object &config,
     for (const char *word : {"hadoop", "fs", "-put", "-f"}) cmd.append(word);
     cmd.append(local);
     cmd.append(hdfs_path);
-    py::list words;
-    for (const auto &word : cmd) words.append(py::str(word));
-    std::string command = text_of(import_attr("shlex", "join")(words));
+    py::object as_text = import_attr("builtins", "map")(import_attr("builtins", "str"), cmd);
+    std::string command = text_of(import_attr("shlex", "join")(as_text));
     py::module_ subprocess = py::module_::import("subprocess");
     py::object finished;
     try {
@@ -103,8 +102,9 @@ py::object save_rendered_template(const py::object &config, const py::object &re
         config.attr("template").attr("save")(output_path);
         if (using_tavrel) output_path.attr("flush")();
     } else {
-        output_path = create_artifact_zip(rendered, output_path, output_type, using_tavrel,
-                                          config, logger, include_artifacts);
+        output_path = create_artifact_zip(rendered, output_path, output_type,
+                                          py::bool_(using_tavrel), config, logger,
+                                          include_artifacts);
     }
     if (hdfs) save_on_hdfs(output_path, config, logger);
     return output_path;

@@ -22,6 +22,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 import zipfile
 
 CHILD = r"""
@@ -90,8 +91,14 @@ def child_run(how, zip_path, changed):
     return json.loads(out)
 
 
-def best_of(repeat, run):
-    return min((run() for _ in range(repeat)), key=lambda r: r["seconds"])
+def interleaved(repeat, runs):
+    """The fastest of `repeat` rounds of each run, the runs taking turns so that a
+    change in the machine's load reaches them all alike."""
+    results = [[] for _ in runs]
+    for _ in range(repeat):
+        for run, found in zip(runs, results):
+            found.append(run())
+    return [min(found, key=lambda r: r["seconds"]) for found in results]
 
 
 def timed(action):
@@ -111,32 +118,35 @@ def bench_update_zip(folder, big_bytes, repeat):
         f.write("changed\n")
     size_mib = os.path.getsize(zip_path) / 2**20
     copy_target = os.path.join(folder, "copy.zip")
+
     def fresh_copy():
         if os.path.exists(copy_target):
             os.remove(copy_target)
         return timed(lambda: shutil.copyfile(zip_path, copy_target))
 
-    copy = best_of(repeat, fresh_copy)
-    os.remove(copy_target)
     print("update_zip, archive of 2000 members, {:.0f} MiB".format(size_mib))
+    cases = [("replace the big member", [new_big], "update_zip"),
+             ("replace a small member, keep the big one", [new_small], "update_zip"),
+             ("replace a small member, keep the big one", [new_small], "read_whole_members")]
+    runs = [fresh_copy] + [
+        (lambda changed=changed, how=how: child_run(how, zip_path, changed))
+        for _, changed, how in cases]
+    copy, *results = interleaved(repeat, runs)
+    os.remove(copy_target)
     print("  baseline file copy of the archive: {:.3f} s".format(copy["seconds"]))
-    cases = [("replace the big member", [new_big], ["update_zip"]),
-             ("replace a small member, keep the big one", [new_small],
-              ["update_zip", "read_whole_members"])]
-    for label, changed, hows in cases:
-        for how in hows:
-            result = best_of(repeat, lambda: child_run(how, zip_path, changed))
-            print("  {:<42} {:<18} {:.3f} s  ratio {:.2f}  peak beyond start {:.1f} MiB".format(
-                label, how, result["seconds"], result["seconds"] / copy["seconds"],
-                result["peak_mib"]))
+    for (label, _, how), result in zip(cases, results):
+        print("  {:<42} {:<18} {:.3f} s  ratio {:.2f}  peak beyond start {:.1f} MiB".format(
+            label, how, result["seconds"], result["seconds"] / copy["seconds"],
+            result["peak_mib"]))
 
 
 def bench_artifact_zip(folder, repeat, images=500, image_bytes=60_000):
-    sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
-    from conftest import ReportConfig
     from velmo_brevant.utils import utils
 
-    config = ReportConfig(folder, os.path.join(folder, "report.md"), "md")
+    os.mkdir(folder)
+    images_dir, tables_dir = utils.artifact_directory_paths(folder)
+    config = types.SimpleNamespace(output_path=os.path.join(folder, "report.md"),
+                                   images_dir=images_dir, tables_dir=tables_dir)
     os.mkdir(config.images_dir)
     for i in range(images):
         write_random(os.path.join(config.images_dir, "plot_{:03d}.png".format(i)), image_bytes)
@@ -174,9 +184,8 @@ def bench_artifact_zip(folder, repeat, images=500, image_bytes=60_000):
         return run
 
     print("create_artifact_zip, {} images of {} KB".format(images, image_bytes // 1000))
-    direct = best_of(repeat, fresh(into_file))
-    memory = best_of(repeat, fresh(in_memory))
-    result = best_of(repeat, fresh(ours))
+    direct, memory, result = interleaved(3 * repeat, [fresh(into_file), fresh(in_memory),
+                                                      fresh(ours)])
     print("  zipfile into the file:          {:.3f} s".format(direct["seconds"]))
     print("  zipfile in memory, then written: {:.3f} s".format(memory["seconds"]))
     print("  create_artifact_zip:            {:.3f} s  ratio {:.2f} (file), {:.2f} (memory)".format(

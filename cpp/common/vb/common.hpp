@@ -21,6 +21,12 @@ namespace vb {
     throw py::error_already_set();
 }
 
+// The same with a Python text as the message (any code point, no encoding).
+[[noreturn]] inline void raise(PyObject *type, const py::object &message) {
+    PyErr_SetObject(type, message.ptr());
+    throw py::error_already_set();
+}
+
 // True for errors derived from Exception: KeyboardInterrupt and SystemExit are
 // never absorbed.
 inline bool is_exception(const py::error_already_set &error) {

@@ -22,15 +22,6 @@ py::object storage_type(const char *member) {
 
 py::object os_path(const char *name) { return import_attr("os.path", name); }
 
-// `first, second = value`, as Python unpacks a pair.
-std::pair<py::object, py::object> unpack_pair(const py::object &value) {
-    py::tuple items(value);
-    if (py::len(items) != 2)
-        raise(PyExc_ValueError,
-              "expected a pair, got " + std::to_string(py::len(items)) + " values to unpack");
-    return {items[0], items[1]};
-}
-
 void init(const py::object &self, const py::object &url, const py::object &main_template_type) {
     self.attr("url") = url;
     self.attr("_storage_type") = py::none();

@@ -33,6 +33,17 @@ inline bool is_exception(const py::error_already_set &error) {
     return error.matches(PyExc_Exception);
 }
 
+// `first, second = value`, with Python's errors for a value of another length.
+inline std::pair<py::object, py::object> unpack_pair(const py::handle &value) {
+    py::tuple items = py::tuple(py::reinterpret_borrow<py::object>(value));
+    const size_t count = py::len(items);
+    if (count < 2)
+        raise(PyExc_ValueError,
+              "not enough values to unpack (expected 2, got " + std::to_string(count) + ")");
+    if (count > 2) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
+    return {items[0], items[1]};
+}
+
 inline py::object import_attr(const char *module, const char *name) {
     return py::module_::import(module).attr(name);
 }

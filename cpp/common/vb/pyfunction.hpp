@@ -4,8 +4,6 @@
 
 #include "vb/common.hpp"
 
-#include <pybind11/eval.h>
-
 #include <string>
 
 namespace vb {
@@ -22,8 +20,11 @@ inline py::object annotated_function(py::module_ &module, const char *name,
         "    def forward(*args, **kwargs):\n"
         "        return impl(*args, **kwargs)\n"
         "    return forward\n";
+    // Compiled under the module's name, which tracebacks and log records show.
+    py::object code = import_attr("builtins", "compile")(source, module.attr("__name__"), "exec");
     py::dict scope;
-    py::exec(source, scope);
+    scope["__builtins__"] = py::module_::import("builtins");
+    import_attr("builtins", "exec")(code, scope);
     py::object function = scope["forwarding"](impl);
 
     py::object signature = import_attr("inspect", "signature")(impl);
@@ -37,7 +38,7 @@ inline py::object annotated_function(py::module_ &module, const char *name,
             parameter.attr("replace")("annotation"_a = annotation_of(parameter.attr("name"))));
     function.attr("__signature__") = signature.attr("replace")(
         "parameters"_a = parameters, "return_annotation"_a = annotation_of(py::str("return")));
-    function.attr("__annotations__") = py::dict(annotations);
+    function.attr("__annotations__") = import_attr("builtins", "dict")(annotations);
     function.attr("__doc__") = impl.attr("__doc__");
     function.attr("__name__") = name;
     function.attr("__qualname__") = name;

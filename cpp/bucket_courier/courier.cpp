@@ -16,8 +16,6 @@ namespace {
 const char *const kModule = "velmo_brevant.utils.bucket_courier";
 const char *const kHost = "s3.amazonaws.com";
 
-py::object logger() { return default_logger(); }
-
 py::object os_path(const char *name) { return import_attr("os.path", name); }
 
 // get_aws_credentials_from_env() ----------------------------------------------
@@ -53,7 +51,7 @@ py::object get_aws_credentials_from_env() {
 
 py::tuple converted(const std::u32string &uri) {
     py::str text = from_u32(uri);
-    logger().attr("info")(py::str("Converted given s3 URL to URI format ") + text);
+    default_logger().attr("info")(py::str("Converted given s3 URL to URI format ") + text);
     return py::make_tuple(true, text);
 }
 
@@ -63,14 +61,14 @@ py::tuple s3_url_checker(const py::object &output_path) {
     py::object parsed = import_attr("urllib.parse", "urlparse")(output_path);
     py::module_ module = py::module_::import(kModule);
     if (!module.attr("URL_PATTERN_ONE").attr("match")(output_path).is_none()) {
-        logger().attr("info")(std::string("Given output_path is a s3 URL matches pattern "
-                                          "'https://<bucket>.") +
-                              kHost + "/...'.");
+        default_logger().attr("info")(std::string("Given output_path is a s3 URL matches pattern "
+                                                  "'https://<bucket>.") +
+                                      kHost + "/...'.");
         return converted(core::virtual_hosted_uri(
             to_u32(parsed.attr("netloc")), to_u32(parsed.attr("path")), to_u32(py::str(kHost))));
     }
     if (!module.attr("URL_PATTERN_TWO").attr("match")(output_path).is_none()) {
-        logger().attr("info")(
+        default_logger().attr("info")(
             std::string("Given output_path is a s3 URL matches pattern 'https://") + kHost +
             "/<bucket>/...' ");
         std::optional<std::u32string> uri = core::path_style_uri(to_u32(parsed.attr("path")));
@@ -78,10 +76,11 @@ py::tuple s3_url_checker(const py::object &output_path) {
         return converted(*uri);
     }
     if (py::bool_(output_path.attr("startswith")("s3://"))) {
-        logger().attr("info")("Given output_path is a s3 URI matches pattern 's3://<bucket>/...' ");
+        default_logger().attr("info")(
+            "Given output_path is a s3 URI matches pattern 's3://<bucket>/...' ");
         return py::make_tuple(true, output_path);
     }
-    logger().attr("info")("Given output_path points to a local directory. ");
+    default_logger().attr("info")("Given output_path points to a local directory. ");
     return py::make_tuple(false, output_path);
 }
 
@@ -114,12 +113,12 @@ py::object upload_file(const py::object &self, const py::object &filename,
     try {
         py::object key = os_path("join")(directory, object_name).attr("rstrip")("/");
         self.attr("s3_client").attr("upload_file")(filename, bucket, key);
-        logger().attr("info")("Upload to S3 Successful!!!");
+        default_logger().attr("info")("Upload to S3 Successful!!!");
         courier::remove_if_file(filename);
         return py::str("s3://{}/{}").format(bucket, key);
     } catch (py::error_already_set &error) {
         if (!is_exception(error)) throw;
-        logger().attr("error")(py::str(error.value()));
+        default_logger().attr("error")(py::str(error.value()));
         return py::none();
     }
 }
@@ -130,11 +129,11 @@ py::object check_bucket_access(const py::object &self, const py::str &uri) {
         py::object response =
             self.attr("s3").attr("meta").attr("client").attr("head_bucket")("Bucket"_a = bucket);
         if (!py::bool_(response)) return py::none();
-        logger().attr("info")("Bucket exists and accessible!!!");
+        default_logger().attr("info")("Bucket exists and accessible!!!");
         return py::bool_(true);
     } catch (py::error_already_set &error) {
         if (!is_exception(error)) throw;
-        logger().attr("error")(py::str(error.value()));
+        default_logger().attr("error")(py::str(error.value()));
         return py::bool_(false);
     }
 }

@@ -18,8 +18,6 @@ const char *const kUrlForm =
     "https://github.com/<organization or username>/<repo name>/tree/<branch name>/"
     "<directory name>";
 
-py::object logger() { return default_logger(); }
-
 py::object os_path(const char *name) { return import_attr("os.path", name); }
 
 // get_git_personal_access_token() -------------------------------------------
@@ -43,11 +41,12 @@ py::tuple git_url_checker(const py::object &output_path) {
     if (output_path.is_none()) return courier::no_output_path();
     py::object match = import_attr(kModule, "GIT_URL_PATTERN").attr("match")(output_path);
     if (!match.is_none()) {
-        logger().attr("info")(std::string("Given output_path is a git URL matches pattern") +
-                              std::string(17, ' ') + "'" + kUrlForm + "'");
+        default_logger().attr("info")(
+            std::string("Given output_path is a git URL matches pattern") + std::string(17, ' ') +
+            "'" + kUrlForm + "'");
         return py::make_tuple(true, output_path);
     }
-    logger().attr("info")("Given output_path not a GIT URL. ");
+    default_logger().attr("info")("Given output_path not a GIT URL. ");
     return py::make_tuple(false, output_path);
 }
 
@@ -154,7 +153,7 @@ py::object get_git_repo(const py::object &self, const py::object &git_url) {
         return self.attr("github").attr("get_repo")(full_name);
     } catch (py::error_already_set &error) {
         if (!error.matches(self.attr("_RepoCourier__UnknownObjectException"))) throw;
-        logger().attr("error")(
+        default_logger().attr("error")(
             py::str("Repository {} does not exists \\\n{}or not accessible using given personal "
                     "access token.")
                 .format(full_name, std::string(16, ' ')));
@@ -196,13 +195,13 @@ py::object push_file(const py::object &self, const py::object &file_path,
             repo.attr("create_file")("path"_a = target, "message"_a = py::str("Adding ") + target,
                                      "content"_a = content, "branch"_a = branch);
         }
-        logger().attr("info")("Upload to Github Successful!!!");
+        default_logger().attr("info")("Upload to Github Successful!!!");
         courier::remove_if_file(file_path);
         if (core::names_report_file(to_u32(git_url))) return git_url;
         return os_path("join")(git_url, file_name);
     } catch (py::error_already_set &error) {
         if (!is_exception(error)) throw;
-        logger().attr("error")(py::str(error.value()));
+        default_logger().attr("error")(py::str(error.value()));
         return py::none();
     }
 }

@@ -3,7 +3,22 @@ import os
 
 import pytest
 
+from fakes.github_server import FakeGitHub
 from velmo_brevant.utils import utils
+
+CREDENTIAL_VARIABLES = (
+    "GITHUB_PAT",
+    "AWS_ACCESS_KEY_ID",
+    "AWS_SECRET_ACCESS_KEY",
+    "AWS_SESSION_TOKEN",
+    "AWS_PROFILE",
+    "AWS_DEFAULT_PROFILE",
+    "AWS_SHARED_CREDENTIALS_FILE",
+    "AWS_CONFIG_FILE",
+    "AWS_CONTAINER_CREDENTIALS_RELATIVE_URI",
+    "AWS_CONTAINER_CREDENTIALS_FULL_URI",
+    "AWS_WEB_IDENTITY_TOKEN_FILE",
+)
 
 
 @pytest.fixture
@@ -100,3 +115,82 @@ def fake_config(tmp_path):
         return config
 
     return make
+class RootLog:
+    """What reached the package logger (the root logger) during a test."""
+
+    def __init__(self, caplog):
+        self._caplog = caplog
+
+    def messages(self):
+        """(level name, message) of each record of the root logger, in order."""
+        return [(r.levelname, r.getMessage()) for r in self._caplog.records if r.name == "root"]
+
+    def text(self):
+        """Every record of every logger, formatted, with exception texts."""
+        return self._caplog.text
+
+    def clear(self):
+        self._caplog.clear()
+
+
+@pytest.fixture
+def root_log(caplog):
+    caplog.set_level(logging.INFO)
+    return RootLog(caplog)
+
+
+class Home:
+    def __init__(self, path):
+        self.path = path
+
+    def credentials(self, relative, section="default", **values):
+        """Write the INI file `relative` under the home directory."""
+        path = self.path / relative
+        path.parent.mkdir(parents=True, exist_ok=True)
+        lines = ["[%s]" % section] + ["%s = %s" % item for item in values.items()]
+        path.write_text("\n".join(lines) + "\n")
+        return path
+
+
+@pytest.fixture
+def home(tmp_path, monkeypatch):
+    """A temporary home directory and an environment without any credentials."""
+    directory = tmp_path / "home"
+    directory.mkdir()
+    monkeypatch.setenv("HOME", str(directory))
+    for name in CREDENTIAL_VARIABLES:
+        monkeypatch.delenv(name, raising=False)
+    monkeypatch.setenv("AWS_EC2_METADATA_DISABLED", "true")
+    return Home(directory)
+
+
+@pytest.fixture(scope="session")
+def github_server():
+    server = FakeGitHub().start()
+    yield server
+    server.stop()
+
+
+@pytest.fixture
+def fake_github(github_server):
+    """The local GitHub, emptied for the test."""
+    github_server.reset()
+    return github_server
+
+
+@pytest.fixture(scope="session")
+def s3_server():
+    from fakes.s3_server import LocalS3
+
+    server = LocalS3().start()
+    yield server
+    server.stop()
+
+
+@pytest.fixture
+def local_s3(s3_server, home, monkeypatch):
+    """boto3 pointed at the local S3 server (emptied for the test) in a clean environment."""
+    s3_server.reset()
+    monkeypatch.setenv("AWS_ENDPOINT_URL", s3_server.endpoint_url)
+    monkeypatch.setenv("AWS_DEFAULT_REGION", "us-east-1")
+    return s3_server

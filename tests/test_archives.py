@@ -6,6 +6,7 @@ import logging
 import os
 import stat
 import zipfile
+from types import SimpleNamespace
 
 import pytest
 
@@ -26,17 +27,17 @@ def listed(directory):
     return [base + "/" + os.path.basename(p) for p in glob.glob(glob.escape(directory) + "/*")]
 
 
-def markdown_config(report_config, folder, **options):
-    config = report_config(folder, os.path.join(str(folder), "summary.md"), OutputType.MD,
-                           **options)
+def markdown_config(output_config, folder, **options):
+    os.makedirs(str(folder), exist_ok=True)
+    config = output_config(os.path.join(str(folder), "summary.md"), OutputType.MD, **options)
     del config.template  # a Markdown archive never reads it
     return config
 
 
 @pytest.mark.parametrize("include_artifacts", [False, True])
-def test_markdown_archive_layout(tmp_path, report_config, logger, include_artifacts):
+def test_markdown_archive_layout(tmp_path, output_config, logger, include_artifacts):
     out = tmp_path / "out"
-    config = markdown_config(report_config, out)
+    config = markdown_config(output_config, out)
     fill(config.images_dir, ["b_plot.png", "a_plot.png", "c.png", ".hidden.png"])
     os.mkdir(os.path.join(config.images_dir, "nested"))
     fill(os.path.join(config.images_dir, "nested"), ["inner.png"])
@@ -70,9 +71,9 @@ def test_markdown_archive_layout(tmp_path, report_config, logger, include_artifa
         (["i.png"], [], ["summary.md", "images/i.png"]),
     ],
 )
-def test_missing_or_empty_directories_give_no_members(tmp_path, report_config, logger, images,
+def test_missing_or_empty_directories_give_no_members(tmp_path, output_config, logger, images,
                                                       tables, members):
-    config = markdown_config(report_config, tmp_path)
+    config = markdown_config(output_config, tmp_path)
     for directory, names in ((config.images_dir, images), (config.tables_dir, tables)):
         if names is not None:
             fill(directory, names)
@@ -84,9 +85,9 @@ def test_missing_or_empty_directories_give_no_members(tmp_path, report_config, l
     assert names == members
 
 
-def test_folder_name_with_pattern_characters_is_taken_literally(tmp_path, report_config, logger):
+def test_folder_name_with_pattern_characters_is_taken_literally(tmp_path, output_config, logger):
     folder = tmp_path / "runs [2024]"
-    config = markdown_config(report_config, folder)
+    config = markdown_config(output_config, folder)
     fill(config.images_dir, ["roc.png"])
     fill(config.tables_dir, ["t.csv"])
     (tmp_path / "runs 2").mkdir()  # what "[2024]" would match as a pattern
@@ -97,8 +98,8 @@ def test_folder_name_with_pattern_characters_is_taken_literally(tmp_path, report
         os.path.basename(config.tables_dir) + "/t.csv"]
 
 
-def test_word_archive_holds_the_template_bytes(tmp_path, report_config, word_template, logger):
-    config = report_config(tmp_path, str(tmp_path / "model.docx"), export_artifacts=True,
+def test_word_archive_holds_the_template_bytes(tmp_path, output_config, word_template, logger):
+    config = output_config(str(tmp_path / "model.docx"), export_artifacts=True,
                            template=word_template())
     path = utils.create_artifact_zip("ignored", config.output_path, OutputType.DOC, False, config,
                                      logger, True)
@@ -110,9 +111,9 @@ def test_word_archive_holds_the_template_bytes(tmp_path, report_config, word_tem
 @pytest.mark.parametrize("output_type, member", [(OutputType.MD, "report.md"),
                                                  ("docx", "report.docx")])
 def test_without_output_path_the_archive_goes_to_standard_output(
-    tmp_path, report_config, word_template, capsysbinary, logger, output_type, member
+    tmp_path, output_config, word_template, capsysbinary, logger, output_type, member
 ):
-    config = report_config(tmp_path, None, output_type, template=word_template())
+    config = output_config(None, output_type, template=word_template())
     fill(config.images_dir, ["i.png"])
     before = sorted(os.listdir(tmp_path))
     print("printed first")
@@ -126,9 +127,9 @@ def test_without_output_path_the_archive_goes_to_standard_output(
     assert sorted(os.listdir(tmp_path)) == before
 
 
-def test_archive_name_and_place(tmp_path, report_config, logger):
+def test_archive_name_and_place(tmp_path, output_config, logger):
     artifacts = tmp_path / "artifacts"
-    config = markdown_config(report_config, artifacts)
+    config = markdown_config(output_config, artifacts)
     (tmp_path / "elsewhere").mkdir()
     stale = artifacts / "my.report.zip"
     stale.write_bytes(b"old archive")
@@ -165,8 +166,9 @@ def test_zipped_data_groups_are_named_after_their_first_folder(tmp_path, logger)
     assert archive.read("r.md") == b"bytes"
 
 
-def test_final_zip_path_writes_from_the_current_position(tmp_path, report_config):
-    config = report_config(tmp_path / "dir")
+def test_final_zip_path_writes_from_the_current_position(tmp_path):
+    (tmp_path / "dir").mkdir()
+    config = SimpleNamespace(images_dir=str(tmp_path / "dir" / "images_key_0"))
     data = io.BytesIO(b"skipPK-rest")
     data.seek(4)
     path = utils.final_zip_path("x/report.final.md", data, config)

@@ -6,6 +6,7 @@ import os
 import subprocess
 import sys
 import zipfile
+from types import SimpleNamespace
 
 import docx
 import pytest
@@ -65,14 +66,12 @@ OUTCOMES = [
 
 @pytest.mark.parametrize("main_type, artifacts, with_path, members", OUTCOMES)
 def test_outcome_table(
-    tmp_path, monkeypatch, capsysbinary, report_config, word_template, table_renders, logger,
+    tmp_path, capsysbinary, output_config, word_template, table_renders, logger,
     main_type, artifacts, with_path, members,
 ):
-    monkeypatch.chdir(tmp_path)
     output_path = str(tmp_path / ("report." + main_type.value)) if with_path else None
     template = word_template() if main_type == OutputType.DOC else None
-    config = report_config(tmp_path, output_path, main_type, export_artifacts=artifacts,
-                           template=template)
+    config = output_config(output_path, main_type, export_artifacts=artifacts, template=template)
     if main_type == OutputType.MD:
         del config.template  # a Markdown save never reads it
     if not with_path:
@@ -114,10 +113,9 @@ def test_outcome_table(
 
 
 def test_word_tables_and_images_are_put_in_place_before_saving(
-    tmp_path, report_config, word_template, monkeypatch, logger
+    tmp_path, output_config, word_template, monkeypatch, logger
 ):
-    template = word_template()
-    config = report_config(tmp_path, str(tmp_path / "out.docx"), template=template)
+    config = output_config(str(tmp_path / "out.docx"), template=word_template())
     seen = []
 
     def render(cfg):
@@ -131,9 +129,9 @@ def test_word_tables_and_images_are_put_in_place_before_saving(
 
 
 @pytest.mark.parametrize("artifacts", [False, True])
-def test_word_report_with_a_parked_table(tmp_path, report_config, word_template, logger,
+def test_word_report_with_a_parked_table(tmp_path, output_config, word_template, logger,
                                          artifacts):
-    config = report_config(tmp_path, str(tmp_path / "out.docx"), export_artifacts=artifacts)
+    config = output_config(str(tmp_path / "out.docx"), export_artifacts=artifacts)
     config.template = word_template("Scores {{ scores }}")
     config.current_template_types.append(OutputType.MD)  # while a Markdown section renders
     table = utils.encode_to_template(
@@ -156,15 +154,13 @@ def test_word_report_with_a_parked_table(tmp_path, report_config, word_template,
 
 
 STDOUT_SCRIPT = """
-import sys
-sys.path.insert(0, {tests!r})
-from conftest import ReportConfig
 import docxtpl
+from velmo_brevant.config.config import Config
 from velmo_brevant.utils import utils
-utils.render_images_and_tables = lambda config: None
 template = docxtpl.DocxTemplate({template!r})
 template.render({{"name": "gamma"}})
-config = ReportConfig({folder!r}, None, {main_type!r}, template=template)
+config = Config(None, main_template_type={main_type!r})
+config.template = template
 print("text first")
 utils.save_rendered_template(config, "# md", utils.DEFAULT_LOGGER)
 """
@@ -176,10 +172,9 @@ def test_standard_output_redirected_to_a_file_holds_the_report(
 ):
     template = word_template()
     target = tmp_path / "delivered"
-    script = STDOUT_SCRIPT.format(tests=os.path.dirname(__file__), template=template.template_file,
-                                  folder=str(tmp_path), main_type=main_type)
+    script = STDOUT_SCRIPT.format(template=template.template_file, main_type=main_type)
     with open(target, "wb") as out:
-        subprocess.run([sys.executable, "-c", script], stdout=out, check=True,
+        subprocess.run([sys.executable, "-c", script], stdout=out, check=True, cwd=str(tmp_path),
                        env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
     data = target.read_bytes()
     assert data.startswith(b"text first\n")
@@ -191,10 +186,9 @@ def test_standard_output_redirected_to_a_file_holds_the_report(
 
 
 def test_markdown_on_hdfs_copies_the_archive_from_the_working_directory(
-    tmp_path, monkeypatch, report_config, hadoop, caplog_info, logger
+    tmp_path, output_config, hadoop, caplog_info, logger
 ):
-    monkeypatch.chdir(tmp_path)
-    config = report_config(os.getcwd(), "report.md", OutputType.MD, use_hdfs=True)
+    config = output_config("report.md", OutputType.MD, use_hdfs=True)
     del config.template
     result = utils.save_rendered_template(config, MARKDOWN, logger)
     archive = str(tmp_path / "report.zip")
@@ -209,16 +203,14 @@ def test_markdown_on_hdfs_copies_the_archive_from_the_working_directory(
 
 @pytest.mark.parametrize("artifacts", [False, True])
 def test_word_on_hdfs_keeps_the_configured_destination(
-    tmp_path, monkeypatch, report_config, word_template, table_renders, hadoop, logger, artifacts
+    tmp_path, output_config, word_template, table_renders, hadoop, logger, artifacts
 ):
-    work = tmp_path / "work"
-    work.mkdir()
-    monkeypatch.chdir(work)
-    destination = "/warehouse/reports dir/model.docx"
-    config = report_config(work, destination, export_artifacts=artifacts, use_hdfs=True,
+    (tmp_path / "reports dir").mkdir()  # the destination is also checked as a local path
+    destination = "reports dir/model.docx"
+    config = output_config(destination, export_artifacts=artifacts, use_hdfs=True,
                            template=word_template())
     result = utils.save_rendered_template(config, None, logger)
-    local = str(work / "model.zip") if artifacts else "model.docx"
+    local = str(tmp_path / "model.zip") if artifacts else "model.docx"
     assert result == local
     assert hadoop.calls == ["fs", "-put", "-f", local, destination]
     assert not os.path.exists(local)
@@ -241,7 +233,7 @@ def test_word_on_hdfs_keeps_the_configured_destination(
     ],
 )
 def test_save_on_hdfs_arguments(
-    tmp_path, monkeypatch, report_config, hadoop, logger,
+    tmp_path, monkeypatch, hadoop, logger,
     main_type, hdfs_path, local, expected_hdfs, expected_local,
 ):
     monkeypatch.chdir(tmp_path)
@@ -249,7 +241,7 @@ def test_save_on_hdfs_arguments(
         os.makedirs(os.path.dirname(expected_local), exist_ok=True)
     with open(expected_local, "wb") as f:
         f.write(b"payload")
-    config = report_config(tmp_path, hdfs_path, main_type, use_hdfs=True)
+    config = SimpleNamespace(output_path=hdfs_path, main_template_type=main_type)
     assert utils.save_on_hdfs(local, config, logger) is None
     assert hadoop.calls == ["fs", "-put", "-f", expected_local, expected_hdfs]
     assert hadoop.copied == b"payload"
@@ -258,11 +250,11 @@ def test_save_on_hdfs_arguments(
 
 @pytest.mark.parametrize("failure", ["status", "missing program"])
 def test_failed_hdfs_copy_raises_and_keeps_the_local_file(
-    tmp_path, monkeypatch, report_config, hadoop, logger, failure
+    tmp_path, monkeypatch, hadoop, logger, failure
 ):
     local = tmp_path / "report.zip"
     local.write_bytes(b"archive")
-    config = report_config(tmp_path, "/hdfs/report.zip", OutputType.DOC, use_hdfs=True)
+    config = SimpleNamespace(output_path="/hdfs/report.zip", main_template_type=OutputType.DOC)
     if failure == "status":
         hadoop.exit_with(3)
         expected = "exited with status 3"
@@ -280,11 +272,10 @@ def test_failed_hdfs_copy_raises_and_keeps_the_local_file(
 
 
 def test_failed_hdfs_copy_from_save_rendered_template_keeps_the_archive(
-    tmp_path, monkeypatch, report_config, hadoop, logger
+    output_config, hadoop, logger
 ):
-    monkeypatch.chdir(tmp_path)
     hadoop.exit_with(1)
-    config = report_config(os.getcwd(), "report.md", OutputType.MD, use_hdfs=True)
+    config = output_config("report.md", OutputType.MD, use_hdfs=True)
     with pytest.raises(RuntimeError, match="status 1"):
         utils.save_rendered_template(config, MARKDOWN, logger)
     assert zipfile.ZipFile("report.zip").read("report.md") == MARKDOWN.encode("utf-8")
@@ -300,11 +291,11 @@ def test_full_report_path_without_a_path_reads_nothing(path):
     assert utils.get_full_report_path(path, Unreadable()) is None
 
 
-def test_full_report_path(tmp_path, monkeypatch, report_config):
+def test_full_report_path(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     (tmp_path / "real.docx").write_bytes(b"x")
     os.symlink("real.docx", "link.docx")
-    config = report_config(tmp_path)
+    config = SimpleNamespace(use_hdfs=False)
     assert utils.get_full_report_path("link.docx", config) == str(tmp_path / "link.docx")
     config.use_hdfs = True
     assert utils.get_full_report_path("missing.docx", config) is None
@@ -316,18 +307,18 @@ def test_full_report_path(tmp_path, monkeypatch, report_config):
 
 
 def test_docx_file_stream_is_the_saved_file_and_repeatable(
-    tmp_path, report_config, word_template
+    word_template
 ):
-    config = report_config(tmp_path, template=word_template())
+    config = SimpleNamespace(template=word_template())
     first = utils.get_docx_file_stream(config)
     assert isinstance(first, bytes)
     assert docx_text(first) == ["Model report alpha"]
     assert docx_text(utils.get_docx_file_stream(config)) == ["Model report alpha"]
 
 
-def test_errors_of_saving_propagate(tmp_path, report_config, word_template, table_renders,
+def test_errors_of_saving_propagate(tmp_path, output_config, word_template, table_renders,
                                     logger):
-    config = report_config(tmp_path, str(tmp_path / "no such dir" / "r.docx"),
-                           template=word_template())
+    config = output_config(str(tmp_path / "r.docx"), template=word_template())
+    config.output_path = str(tmp_path / "no such dir" / "r.docx")
     with pytest.raises(FileNotFoundError):
         utils.save_rendered_template(config, None, logger)

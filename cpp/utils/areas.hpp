@@ -8,6 +8,8 @@ namespace vb::utils {
 void register_runtime(py::module_ &m);
 void register_locations(py::module_ &m);
 void register_formatting(py::module_ &m);
+void register_binning(py::module_ &m);
+void register_features(py::module_ &m);
 void register_docx_objects(py::module_ &m);
 void register_encoding(py::module_ &m);
 void register_images(py::module_ &m);

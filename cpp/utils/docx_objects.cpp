@@ -2,7 +2,7 @@
 // skeleton, the walk over a document's body and the rewriting of its runs,
 // and numbered paragraphs turned into bullet lists.
 #include "areas.hpp"
-#include "docx_templates.hpp"
+#include "vb/docx_templates.hpp"
 #include "vb/generator.hpp"
 
 #include <unordered_set>

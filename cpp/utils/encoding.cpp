@@ -4,7 +4,7 @@
 // Word template the placeholders become docxtpl tags and the template is
 // rendered again.
 #include "areas.hpp"
-#include "docx_templates.hpp"
+#include "vb/docx_templates.hpp"
 
 namespace vb::utils {
 namespace {

@@ -2,7 +2,7 @@
 // template's format: Markdown text, or a docxtpl InlineImage or RichText sized
 // and registered in the main Word template.
 #include "areas.hpp"
-#include "docx_templates.hpp"
+#include "vb/docx_templates.hpp"
 #include "images.hpp"
 #include "vb/pytext.hpp"
 

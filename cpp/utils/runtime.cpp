@@ -52,14 +52,7 @@ void write_progress(const py::object &progress_file, const py::object &progress,
     py::object temporary = py::str("%s.tmp").attr("__mod__")(progress_file);
     py::object now = import_attr("time", "strftime")("%Y-%m-%d %H:%M:%S");
     py::object text = py::str("{}\n{}\n{}\n").format(status.attr("value"), progress, now);
-    py::object file = import_attr("builtins", "open")(temporary, "w");
-    try {
-        file.attr("write")(text);
-    } catch (py::error_already_set &) {
-        file.attr("close")();
-        throw;
-    }
-    file.attr("close")();
+    write_text_file(temporary, text);
     import_attr("os", "rename")(temporary, progress_file);
 }
 

@@ -9,6 +9,8 @@ from typing import (
     Callable,
     Container,
     Dict,
+    Hashable,
+    Iterable,
     Iterator,
     List,
     Mapping,
@@ -16,6 +18,9 @@ from typing import (
     Tuple,
     Union,
 )
+
+import numpy as np
+import pandas as pd
 
 import docx.document
 import docx.shared
@@ -65,6 +70,35 @@ def final_zip_path(report_path: str, zip_data: IO[bytes], config: Any) -> str: .
 def copy_dir(src: str, dst: str) -> None: ...
 def update_zip(zip_path: str, changed_files: Union[str, List[str]]) -> None: ...
 
+score_convert_map: Dict[str, Dict[str, Union[str, Callable[[Any], Any]]]]
+
+def get_bins(
+    x: Any,
+    n_bins: int,
+    bin_type: str = "quantile",
+    lower_inf: bool = True,
+    upper_inf: bool = True,
+    velmo: Any = None,
+) -> pd.Series: ...
+def log_odds(x: Any, logger: Any) -> Union[np.ndarray, np.floating, float]: ...
+def is_float(x: Any) -> bool: ...
+def lookup_val_score(performance_table: pd.DataFrame, scorer: str) -> Optional[float]: ...
+def get_stats_data(data: Any, col: Any) -> Any: ...
+def condense_table(
+    tbl: pd.DataFrame,
+    top_n: Optional[int],
+    importance_col: Hashable,
+    differ_sign: bool = False,
+    sort_by_abs: bool = False,
+    ascending: bool = False,
+    others_pos_str: str = "Others (Positive)",
+    others_neg_str: str = "Others (Negative)",
+    others_all_str: str = "Others",
+) -> pd.DataFrame: ...
+def rename_col(col_name: str, orig_str: str, rep_str: str) -> str: ...
+def custom_strip(x: str) -> str: ...
+def sanitize_string_list(strings: Iterable[Any], logger: logging.Logger) -> List[str]: ...
+def get_unseen_value(iterable: Iterable[Hashable], base_string: str) -> str: ...
 class TextWithTableValues(docxtpl.Subdoc):
     col_labels: Any
     tbl_contents: List[Dict[str, List[Any]]]

@@ -4,14 +4,14 @@
 // rendered or added so far. These helpers load the document when needed and
 // keep the rendered one.
 // The top-level paragraphs of a python-docx document are best read through
-// body_paragraphs (areas.hpp), which follows the live body element.
+// body_paragraphs of the utils module, which follows the live body element.
 #pragma once
 
 #include "vb/common.hpp"
 
 #include <utility>
 
-namespace vb::utils {
+namespace vb {
 
 // The python-docx document of `tpl` (anything with a `docx` attribute),
 // loading a template that has not loaded it yet.
@@ -51,4 +51,4 @@ inline void forget_cached_body(const py::object &document) {
     if (py::hasattr(document, "_Document__body")) document.attr("_Document__body") = py::none();
 }
 
-}  // namespace vb::utils
+}  // namespace vb

@@ -133,3 +133,85 @@ def local_s3(s3_server, home, monkeypatch):
     monkeypatch.setenv("AWS_ENDPOINT_URL", s3_server.endpoint_url)
     monkeypatch.setenv("AWS_DEFAULT_REGION", "us-east-1")
     return s3_server
+
+
+@pytest.fixture
+def output_config(tmp_path, monkeypatch):
+    """make(output_path, main_template_type="docx", template=None, **options): a Config
+    built with tmp_path as the working directory (where a report without an output path,
+    or one copied to HDFS, gets its artifact directories), holding `template` as its
+    loaded main template. The artifact directories are named, not created."""
+    from velmo_brevant.base.enums import OutputType
+    from velmo_brevant.config.config import Config
+
+    monkeypatch.chdir(tmp_path)
+
+    def make(output_path, main_template_type=OutputType.DOC, template=None, **options):
+        config = Config(output_path, main_template_type=main_template_type, **options)
+        config.template = template
+        return config
+
+    return make
+
+
+@pytest.fixture
+def word_template(tmp_path):
+    """make(text, context): a docxtpl template of one paragraph, already rendered (the
+    report driver renders before saving; docxtpl reloads an unrendered one on save)."""
+    import docx
+    import docxtpl
+
+    def make(text="Model report {{ name }}", context=None):
+        path = tmp_path / "main_template.docx"
+        document = docx.Document()
+        document.add_paragraph(text)
+        document.save(str(path))
+        template = docxtpl.DocxTemplate(str(path))
+        template.render(context or {"name": "alpha"})
+        return template
+
+    return make
+
+
+HADOOP_SCRIPT = """#!/bin/sh
+printf '%s\\n' "$@" > "$HADOOP_RECORD"
+cp -- "$4" "$HADOOP_RECORD.data" 2>/dev/null
+echo "put done"
+exit ${HADOOP_STATUS:-0}
+"""
+
+
+class RecordingHadoop:
+    """A `hadoop` program first on PATH that records its arguments and the bytes of the
+    file it was asked to copy, prints "put done" and exits with the status given to
+    exit_with (0 by default)."""
+
+    def __init__(self, folder, monkeypatch):
+        bin_dir = folder / "hadoop_bin"
+        bin_dir.mkdir()
+        program = bin_dir / "hadoop"
+        program.write_text(HADOOP_SCRIPT)
+        program.chmod(0o755)
+        self.record = folder / "hadoop_args"
+        self.monkeypatch = monkeypatch
+        monkeypatch.setenv("PATH", "{}{}{}".format(bin_dir, os.pathsep, os.environ["PATH"]))
+        monkeypatch.setenv("HADOOP_RECORD", str(self.record))
+
+    def exit_with(self, status):
+        self.monkeypatch.setenv("HADOOP_STATUS", str(status))
+
+    @property
+    def calls(self):
+        """The argument list of the one call, or None when hadoop was not run."""
+        if not self.record.exists():
+            return None
+        return self.record.read_text().splitlines()
+
+    @property
+    def copied(self):
+        return (self.record.parent / (self.record.name + ".data")).read_bytes()
+
+
+@pytest.fixture
+def hadoop(tmp_path, monkeypatch):
+    return RecordingHadoop(tmp_path, monkeypatch)

@@ -45,8 +45,8 @@ OUTCOMES = [
 
 
 @pytest.mark.parametrize("main, stack, sub, type_, outcome", OUTCOMES)
-def test_encode_to_template_outcomes(fake_config, main, stack, sub, type_, outcome):
-    config = fake_config(main, sub)
+def test_encode_to_template_outcomes(report_config, main, stack, sub, type_, outcome):
+    config = report_config(main, sub)
     config.current_template_types = stack
     value = TABLE if type_ == "table" else object()
     context = config.runtime["context"]
@@ -71,8 +71,8 @@ def test_encode_to_template_outcomes(fake_config, main, stack, sub, type_, outco
         assert result == {"url": L + "r " + key + R, "plain": L + key + R}[outcome]
 
 
-def test_encode_to_template_default_type_and_fresh_keys(fake_config):
-    config = fake_config("docx", "md")
+def test_encode_to_template_default_type_and_fresh_keys(report_config):
+    config = report_config("docx", "md")
     config.runtime["context"]["given"] = 1
     first = utils.encode_to_template("a", config)
     second = utils.encode_to_template("a", config)
@@ -85,14 +85,14 @@ def test_encode_to_template_default_type_and_fresh_keys(fake_config):
     ({"col_labels": []}, None),
     ({"col_labels": [], "tbl_contents": [], "extra": 1}, None),
 ])
-def test_encode_to_template_table_value_must_be_a_word_table_value(fake_config, value, error):
-    config = fake_config("docx", "md")
+def test_encode_to_template_table_value_must_be_a_word_table_value(report_config, value, error):
+    config = report_config("docx", "md")
     with pytest.raises(TypeError, match=error):
         utils.encode_to_template(value, config, type="table")
 
 
-def test_encode_to_template_needs_a_context(fake_config):
-    config = fake_config("docx", "md")
+def test_encode_to_template_needs_a_context(report_config):
+    config = report_config("docx", "md")
     config.runtime = {}
     with pytest.raises(KeyError):
         utils.encode_to_template(1, config, type="image")
@@ -129,7 +129,7 @@ def hyperlinks(document):
     return found
 
 
-def test_word_report_with_tables_image_and_link(fake_config, tmp_path):
+def test_word_report_with_tables_image_and_link(report_config, tmp_path):
     """Values parked while a Markdown section renders come out of the main Word template as a
     real table, an inline image and a hyperlink, after the driver's own render."""
     main = write_main_template(tmp_path / "main.docx", [
@@ -140,7 +140,7 @@ def test_word_report_with_tables_image_and_link(fake_config, tmp_path):
         "{{ second_table }}",
         "Note: {{ note }}",
     ])
-    config = fake_config("docx", "md", template_path=main)
+    config = report_config("docx", "md", template_path=main)
     config.current_template_types.append("md")  # a Markdown section is being rendered
     first = utils.encode_to_template(TABLE, config, type="table")
     second = utils.encode_to_template(
@@ -195,8 +195,8 @@ def test_word_report_with_tables_image_and_link(fake_config, tmp_path):
     assert isinstance(context[parked_key(link)], RichText)
 
 
-def test_render_images_and_tables_scans_only_top_level_body_paragraphs(fake_config, tmp_path):
-    config = fake_config("docx")
+def test_render_images_and_tables_scans_only_top_level_body_paragraphs(report_config, tmp_path):
+    config = report_config("docx")
     config.runtime["context"]["imagek"] = "shown"
     document = docx.Document()
     document.add_paragraph("body " + L + "imagek" + R)
@@ -213,8 +213,8 @@ def test_render_images_and_tables_scans_only_top_level_body_paragraphs(fake_conf
     assert body.paragraphs[1].text == "XXXLLLLXXXimagek" + R
 
 
-def test_render_images_and_tables_escapes_text_for_a_word_main_level(fake_config, tmp_path):
-    config = fake_config("docx", template_path=write_main_template(
+def test_render_images_and_tables_escapes_text_for_a_word_main_level(report_config, tmp_path):
+    config = report_config("docx", template_path=write_main_template(
         tmp_path / "main.docx", [L + "keyk" + R]))
     config.runtime["context"]["keyk"] = "<w:r><w:t>raw</w:t></w:r>"
     utils.render_images_and_tables(config)

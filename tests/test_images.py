@@ -41,8 +41,8 @@ def image_parts(tpl):
     ("reports/plot_images.png", None),
     ("reports/images.png", None),
 ])
-def test_markdown_image_reference_starts_at_the_image_directory(fake_config, relative, expected):
-    config = fake_config("md")
+def test_markdown_image_reference_starts_at_the_image_directory(report_config, relative, expected):
+    config = report_config("md")
     path = "/data/x/" + relative
     assert utils.image_path_to_template_var(path, config) == "![]({})".format(expected or path)
 
@@ -53,14 +53,14 @@ def test_markdown_image_reference_starts_at_the_image_directory(fake_config, rel
     ({}, True, "![](images_k/plot.png)"),
     ({"plot": {"align": "right"}}, False, "![](images_k/plot.png)"),
 ])
-def test_markdown_image_html_form(fake_config, meta, html, expected):
-    config = fake_config("md")
+def test_markdown_image_html_form(report_config, meta, html, expected):
+    config = report_config("md")
     result = utils.image_path_to_template_var("/r/images_k/plot.png", config, 180, meta, html)
     assert result == expected
 
 
-def test_markdown_image_path_is_not_opened_and_must_be_text(fake_config):
-    config = fake_config("md")
+def test_markdown_image_path_is_not_opened_and_must_be_text(report_config):
+    config = report_config("md")
     assert utils.image_path_to_template_var("images_x/missing.png", config) == (
         "![](images_x/missing.png)")
     with pytest.raises(TypeError, match="image path must be a str, not int"):
@@ -73,8 +73,8 @@ def test_markdown_image_path_is_not_opened_and_must_be_text(fake_config):
     ((100, 80), (100, 100), 50, (Mm(50), None)),  # small: placed at the width asked for
     ((2000, 1000), (100, 100), 300, (Mm(180), None)),  # cut to the page width
 ])
-def test_word_image_is_sized_to_fit_the_page(fake_config, tmp_path, size, dpi, width, expected):
-    config = fake_config("docx")
+def test_word_image_is_sized_to_fit_the_page(report_config, tmp_path, size, dpi, width, expected):
+    config = report_config("docx")
     path = png(tmp_path / "plot.png", size, dpi)
     value = parked(config, utils.image_path_to_template_var(path, config, width=width))
     assert isinstance(value, InlineImage)
@@ -82,16 +82,16 @@ def test_word_image_is_sized_to_fit_the_page(fake_config, tmp_path, size, dpi, w
     assert (value.width, value.height) == expected
 
 
-def test_word_image_without_width_keeps_its_native_size_unmeasured(fake_config, tmp_path):
-    config = fake_config("docx")
+def test_word_image_without_width_keeps_its_native_size_unmeasured(report_config, tmp_path):
+    config = report_config("docx")
     value = parked(config, utils.image_path_to_template_var(
         png(tmp_path / "p.png", (30, 20)), config, width=None))
     assert (value.width, value.height) == (None, None)
     assert config.template.docx is None or image_parts(config.template) == []
 
 
-def test_actual_sizes_scales_to_one_given_length(fake_config, tmp_path):
-    config = fake_config("docx")
+def test_actual_sizes_scales_to_one_given_length(report_config, tmp_path):
+    config = report_config("docx")
     path = png(tmp_path / "p.png", (400, 300), (100, 100))  # 101.6 x 76.2 mm
     width, height = utils.actual_sizes(config.template, path, width=Mm(50))
     assert (type(width), type(height)) == (float, float)
@@ -124,12 +124,12 @@ def test_find_optimal_size_rejects_non_numbers():
         utils.find_optimal_size("200", 100)
 
 
-def test_urls(fake_config):
-    md = fake_config("md")
+def test_urls(report_config):
+    md = report_config("md")
     assert utils.url_to_template_var(md, "https://u.example") == "[here](https://u.example)"
     assert utils.url_to_template_var(md, "u", text="doc") == "[doc](u)"
 
-    word = fake_config("docx", "md")
+    word = report_config("docx", "md")
     value = parked(word, utils.url_to_template_var(word, "https://u.example/a?b=1&c=2", "doc"))
     assert isinstance(value, RichText)
     (rel_id,) = re.findall(r'r:id="([^"]+)"', value.xml)
@@ -143,8 +143,8 @@ def test_urls(fake_config):
     lambda c: utils.url_to_template_var(c, "u"),
     lambda c: utils.image_path_to_template_var("images_a/p.png", c),
 ])
-def test_unsupported_main_format(fake_config, call):
-    config = fake_config("docx")
+def test_unsupported_main_format(report_config, call):
+    config = report_config("docx")
     config.main_template_type = "html"
     with pytest.raises(ValueError, match="^template format type not supported$"):
         call(config)
@@ -177,8 +177,8 @@ def assert_real_png(path):
 
 
 @pytest.mark.parametrize("spec", [VEGA_LITE, VEGA] + WITHOUT_SCHEMA)
-def test_vega_chart_becomes_a_fresh_png(fake_config, spec):
-    config = fake_config("md")
+def test_vega_chart_becomes_a_fresh_png(report_config, spec):
+    config = report_config("md")
     existing = os.path.join(config.images_dir, "image_keep.png")
     with open(existing, "wb") as handle:
         handle.write(b"keep")
@@ -194,8 +194,8 @@ def test_vega_chart_becomes_a_fresh_png(fake_config, spec):
         assert_real_png(os.path.join(config.images_dir, name))
 
 
-def test_vega_chart_is_sharp_where_it_is_placed(fake_config):
-    config = fake_config("docx")
+def test_vega_chart_is_sharp_where_it_is_placed(report_config):
+    config = report_config("docx")
     small = dict(VEGA, width=40, height=20)
     utils.vega_to_template_var(config, json.dumps(small))
     utils.vega_to_template_var(config, json.dumps(small), width=None)
@@ -217,30 +217,30 @@ def test_vega_chart_is_sharp_where_it_is_placed(fake_config):
     ("{not json", json.JSONDecodeError),
     ("[1, 2]", ValueError),
 ])
-def test_vega_chart_errors_write_nothing(fake_config, text, error):
-    config = fake_config("md")
+def test_vega_chart_errors_write_nothing(report_config, text, error):
+    config = report_config("md")
     with pytest.raises(error):
         utils.vega_to_template_var(config, text)
     assert os.listdir(config.images_dir) == []
 
 
-def test_vega_chart_needs_the_exporter_at_the_call(fake_config, monkeypatch):
-    config = fake_config("md")
+def test_vega_chart_needs_the_exporter_at_the_call(report_config, monkeypatch):
+    config = report_config("md")
     monkeypatch.setitem(sys.modules, "vl_convert", None)
     with pytest.raises(ImportError):
         utils.vega_to_template_var(config, json.dumps(VEGA_LITE))
     assert os.listdir(config.images_dir) == []
 
 
-def test_vega_chart_needs_the_image_directory(fake_config):
-    config = fake_config("md")
+def test_vega_chart_needs_the_image_directory(report_config):
+    config = report_config("md")
     os.rmdir(config.images_dir)
     with pytest.raises(FileNotFoundError):
         utils.vega_to_template_var(config, json.dumps(VEGA_LITE))
 
 
-def test_collect_images(fake_config, tmp_path):
-    config = fake_config("md")
+def test_collect_images(report_config, tmp_path):
+    config = report_config("md")
     for name in ("a.png", "a.jpg", "b.png", "c.PNG", "d.jpeg", "notes.txt"):
         with open(os.path.join(config.images_dir, name), "wb") as handle:
             handle.write(b"x")
@@ -255,8 +255,8 @@ def test_collect_images(fake_config, tmp_path):
     assert width_map == {"b": {"html": True, "align": "right", "width": 40}}
 
 
-def test_collect_images_word_default_width(fake_config):
-    config = fake_config("docx")
+def test_collect_images_word_default_width(report_config):
+    config = report_config("docx")
     png(os.path.join(config.images_dir, "p.png"), (400, 400), (100, 100))
     (value,) = utils.collect_images(config).values()
     inline = parked(config, value)

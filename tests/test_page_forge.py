@@ -4,7 +4,6 @@ import json
 import logging
 import os
 import re
-import types
 
 import docx
 import hypothesis
@@ -13,8 +12,8 @@ from docxtpl.subdoc import Subdoc
 import pytest
 
 from velmo_brevant.base.enums import OutputType
+from velmo_brevant.config.config import Config
 from velmo_brevant.utils import page_forge, utils
-from velmo_brevant.utils.converter import PandocExecutor
 
 VEGA_LITE = {
     "$schema": "https://vega.github.io/schema/vega-lite/v5.json",
@@ -30,24 +29,12 @@ def vega_block(chart):
 
 @pytest.fixture
 def report(tmp_path):
-    """A configuration as rendering reads it: main Word template, stack, image directory."""
+    """A Word report's configuration with its sections directory, image directory and main template."""
     sections = tmp_path / "sections"
     sections.mkdir()
-    images = tmp_path / "images"
-    images.mkdir()
-    main_path = utils.get_default_template_path()
-    config = types.SimpleNamespace(
-        main_template_type=OutputType.DOC,
-        sub_template_type=OutputType.MD,
-        current_template_types=[OutputType.DOC],
-        template_sections_path=str(sections),
-        template_path=main_path,
-        template=docxtpl.DocxTemplate(main_path),
-        images_dir=str(images),
-        converter=PandocExecutor(),
-        hard_asserts=False,
-        runtime={"context": {}},
-    )
+    config = Config(str(tmp_path / "report.docx"), template_sections_path=str(sections), sub_template_type=OutputType.MD)
+    os.mkdir(config.images_dir)
+    config.load_template()
     config.sections = sections
     return config
 

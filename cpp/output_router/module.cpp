@@ -1,4 +1,4 @@
-#include "vb/common.hpp"
+#include "areas.hpp"
 
 PYBIND11_MODULE(output_router, m) {
     py::options options;
@@ -8,4 +8,5 @@ PYBIND11_MODULE(output_router, m) {
     py::module_::import("velmo_brevant.utils.utils");
     py::module_::import("velmo_brevant.utils.repo_courier");
     py::module_::import("velmo_brevant.utils.bucket_courier");
+    vb::output_router::register_router(m);
 }

@@ -21,10 +21,27 @@ namespace vb {
     throw py::error_already_set();
 }
 
+// The same with a Python text as the message (any code point, no encoding).
+[[noreturn]] inline void raise(PyObject *type, const py::object &message) {
+    PyErr_SetObject(type, message.ptr());
+    throw py::error_already_set();
+}
+
 // True for errors derived from Exception: KeyboardInterrupt and SystemExit are
 // never absorbed.
 inline bool is_exception(const py::error_already_set &error) {
     return error.matches(PyExc_Exception);
+}
+
+// `first, second = value`, with Python's errors for a value of another length.
+inline std::pair<py::object, py::object> unpack_pair(const py::handle &value) {
+    py::tuple items = py::tuple(py::reinterpret_borrow<py::object>(value));
+    const size_t count = py::len(items);
+    if (count < 2)
+        raise(PyExc_ValueError,
+              "not enough values to unpack (expected 2, got " + std::to_string(count) + ")");
+    if (count > 2) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
+    return {items[0], items[1]};
 }
 
 inline py::object import_attr(const char *module, const char *name) {

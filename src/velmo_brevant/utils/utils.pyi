@@ -1,12 +1,26 @@
 """Document content, report output and packaging, and common utilities."""
 
+import io
 import logging
-from typing import Any, Container, Dict, List, Optional
-from typing import Callable, Hashable, Iterable, Union
+import zipfile
+from typing import (
+    IO,
+    Any,
+    Callable,
+    Container,
+    Dict,
+    Hashable,
+    Iterable,
+    Iterator,
+    List,
+    Mapping,
+    Optional,
+    Tuple,
+    Union,
+)
 
 import numpy as np
 import pandas as pd
-from typing import Any, Callable, Container, Dict, Iterator, List, Mapping, Optional, Tuple, Union
 
 import docx.document
 import docx.shared
@@ -33,6 +47,28 @@ def artifact_directory_paths(dirname: str) -> List[str]: ...
 def format_size(byte_size: float) -> str: ...
 def format_time(seconds: Any) -> Dict[str, str]: ...
 def get_file_name(path: str, ext: bool = True) -> str: ...
+def save_rendered_template(config: Any, rendered: Any, logger: logging.Logger) -> Any: ...
+def get_full_report_path(path: Optional[str], config: Any) -> Optional[str]: ...
+def get_docx_file_stream(config: Any) -> bytes: ...
+def save_on_hdfs(base_name: str, config: Any, logger: logging.Logger) -> None: ...
+def create_artifact_zip(
+    rendered_report: Any,
+    report_path: Optional[str],
+    output_type: Any,
+    using_tavrel: bool,
+    config: Any,
+    logger: logging.Logger,
+    include_artifacts: bool = False,
+) -> Optional[str]: ...
+def get_zipped_data(
+    filename: str, rendered_report: Any, artifact_list: List[List[str]], logger: logging.Logger
+) -> io.BytesIO: ...
+def write_to_zip(
+    zipfile: zipfile.ZipFile, dir_name: str, file_list: List[str], logger: logging.Logger
+) -> None: ...
+def final_zip_path(report_path: str, zip_data: IO[bytes], config: Any) -> str: ...
+def copy_dir(src: str, dst: str) -> None: ...
+def update_zip(zip_path: str, changed_files: Union[str, List[str]]) -> None: ...
 
 score_convert_map: Dict[str, Dict[str, Union[str, Callable[[Any], Any]]]]
 

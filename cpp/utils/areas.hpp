@@ -8,6 +8,8 @@ namespace vb::utils {
 void register_runtime(py::module_ &m);
 void register_locations(py::module_ &m);
 void register_formatting(py::module_ &m);
+void register_tables(py::module_ &m);
+void register_inspection(py::module_ &m);
 
 // Used across areas of this module.
 void handle_exception(const py::object &err_msg, const py::object &logger);

@@ -8,4 +8,6 @@ PYBIND11_MODULE(utils, m) {
     vb::utils::register_runtime(m);
     vb::utils::register_locations(m);
     vb::utils::register_formatting(m);
+    vb::utils::register_tables(m);
+    vb::utils::register_inspection(m);
 }

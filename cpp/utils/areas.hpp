@@ -8,6 +8,9 @@ namespace vb::utils {
 void register_runtime(py::module_ &m);
 void register_locations(py::module_ &m);
 void register_formatting(py::module_ &m);
+void register_docx_objects(py::module_ &m);
+void register_encoding(py::module_ &m);
+void register_images(py::module_ &m);
 void register_tables(py::module_ &m);
 void register_inspection(py::module_ &m);
 
@@ -15,5 +18,11 @@ void register_inspection(py::module_ &m);
 void handle_exception(const py::object &err_msg, const py::object &logger);
 py::str get_unseen_key(const py::object &keys, const py::object &base_str,
                        const py::object &suffix);
+py::object create_docx_table(const py::object &key);
+// The top-level body paragraphs of a python-docx document, read from its
+// current body element.
+py::list body_paragraphs(const py::object &document);
+py::object encode_to_template(const py::object &value, const py::object &config,
+                              const py::object &type);
 
 }  // namespace vb::utils

@@ -8,6 +8,9 @@ PYBIND11_MODULE(utils, m) {
     vb::utils::register_runtime(m);
     vb::utils::register_locations(m);
     vb::utils::register_formatting(m);
+    vb::utils::register_docx_objects(m);
+    vb::utils::register_encoding(m);
+    vb::utils::register_images(m);
     vb::utils::register_tables(m);
     vb::utils::register_inspection(m);
 }

@@ -144,3 +144,17 @@ inline py::object make_enum(py::module_ &module, const char *name,
 }
 
 }  // namespace vb
+
+namespace vb {
+
+// A Python `assert`: AssertionError with `message` (none when it is null),
+// skipped like the statement when the interpreter runs optimised (-O).
+inline void python_assert(bool condition, const char *message = nullptr) {
+    if (condition) return;
+    if (py::int_(import_attr("sys", "flags").attr("optimize")).cast<long>() > 0) return;
+    if (message == nullptr) PyErr_SetNone(PyExc_AssertionError);
+    else PyErr_SetString(PyExc_AssertionError, message);
+    throw py::error_already_set();
+}
+
+}  // namespace vb

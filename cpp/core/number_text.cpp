@@ -42,7 +42,7 @@ std::string_view strip_number_space(std::string_view text) {
 
 // Digits with single underscores between them, from text[i]; appends the
 // digits to `digits` and returns how many there were (0: none, i unchanged).
-std::size_t read_digits(std::string_view text, std::size_t& i, std::string* digits) {
+std::size_t read_digits(std::string_view text, std::size_t &i, std::string *digits) {
     std::size_t count = 0;
     while (i < text.size()) {
         if (is_digit(text[i])) {
@@ -58,13 +58,8 @@ std::size_t read_digits(std::string_view text, std::size_t& i, std::string* digi
     return count;
 }
 
-void append_padded(std::string& out, std::string_view text, std::size_t width) {
-    if (text.size() < width) out.append(width - text.size(), ' ');
-    out.append(text);
-}
-
 // nan and inf as format() writes them for every float type: no sign on nan.
-bool append_special(std::string& out, double value) {
+bool append_special(std::string &out, double value) {
     if (std::isnan(value)) {
         out += "nan";
         return true;
@@ -77,7 +72,7 @@ bool append_special(std::string& out, double value) {
 }
 
 template <typename... Format>
-void append_chars(std::string& out, std::size_t room, double value, Format... format) {
+void append_chars(std::string &out, std::size_t room, double value, Format... format) {
     const std::size_t start = out.size();
     out.resize(start + room);
     auto result = std::to_chars(out.data() + start, out.data() + out.size(), value, format...);
@@ -85,16 +80,18 @@ void append_chars(std::string& out, std::size_t room, double value, Format... fo
 }
 
 // Inserts "," every three digits into the run of digits starting at `from`.
-void group_digits(std::string& out, std::size_t from) {
+void group_digits(std::string &out, std::size_t from) {
     std::size_t end = from;
     while (end < out.size() && is_digit(out[end])) ++end;
-    std::string grouped;
     const std::size_t count = end - from;
-    for (std::size_t k = 0; k < count; ++k) {
-        if (k > 0 && (count - k) % 3 == 0) grouped.push_back(',');
-        grouped.push_back(out[from + k]);
+    if (count < 4) return;
+    out.insert(end, (count - 1) / 3, ',');
+    std::size_t write = end + (count - 1) / 3;
+    std::size_t read = end;
+    for (std::size_t k = 1; read > from; ++k) {
+        out[--write] = out[--read];
+        if (k % 3 == 0 && read > from) out[--write] = ',';
     }
-    out.replace(from, count, grouped);
 }
 
 double power_of_ten(int n) {
@@ -117,7 +114,7 @@ Verdict read_python_int(std::string_view text) {
     return digits > kSafeIntDigits ? Verdict::undecided : Verdict::yes;
 }
 
-Verdict read_python_float(std::string_view text, double& value) {
+Verdict read_python_float(std::string_view text, double &value) {
     if (!is_ascii(text)) return Verdict::undecided;
     std::string_view body = strip_number_space(text);
     std::size_t i = 0;
@@ -200,7 +197,7 @@ bool is_special_float_word(std::string_view text) {
            equals_ignoring_case(text, "nan");
 }
 
-void append_fixed(std::string& out, double value, int precision, bool grouping) {
+void append_fixed(std::string &out, double value, int precision, bool grouping) {
     if (append_special(out, value)) return;
     const std::size_t start = out.size();
     append_chars(out, static_cast<std::size_t>(precision) + 330, value, std::chars_format::fixed,
@@ -208,19 +205,19 @@ void append_fixed(std::string& out, double value, int precision, bool grouping) 
     if (grouping) group_digits(out, out[start] == '-' ? start + 1 : start);
 }
 
-void append_general(std::string& out, double value, int precision) {
+void append_general(std::string &out, double value, int precision) {
     if (append_special(out, value)) return;
     append_chars(out, static_cast<std::size_t>(precision) + 32, value, std::chars_format::general,
                  precision);
 }
 
-void append_exponent(std::string& out, double value, int precision) {
+void append_exponent(std::string &out, double value, int precision) {
     if (append_special(out, value)) return;
     append_chars(out, static_cast<std::size_t>(precision) + 32, value,
                  std::chars_format::scientific, precision);
 }
 
-void append_repr(std::string& out, double value) {
+void append_repr(std::string &out, double value) {
     if (append_special(out, value)) return;
     // The shortest digits that read back as the value, laid out the way repr
     // does: positional while the decimal point falls within (-4, 16].
@@ -267,10 +264,27 @@ void append_repr(std::string& out, double value) {
     out += std::to_string(magnitude);
 }
 
-void append_integer(std::string& out, long long value, bool grouping) {
-    const std::size_t start = out.size();
-    out += std::to_string(value);
-    if (grouping) group_digits(out, value < 0 ? start + 1 : start);
+std::size_t write_integer(char *out, long long value, bool grouping) {
+    char digits[20];
+    unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
+                                             : static_cast<unsigned long long>(value);
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    std::size_t length = 0;
+    if (value < 0) out[length++] = '-';
+    for (int i = count - 1; i >= 0; --i) {
+        out[length++] = digits[i];
+        if (grouping && i > 0 && i % 3 == 0) out[length++] = ',';
+    }
+    return length;
+}
+
+void append_integer(std::string &out, long long value, bool grouping) {
+    char text[kIntegerRoom];
+    out.append(text, write_integer(text, value, grouping));
 }
 
 double numpy_round(double value, int decimals) {
@@ -283,7 +297,7 @@ float numpy_round(float value, int decimals) {
     return std::nearbyint(value * scale) / scale;
 }
 
-bool parse_float_pattern(std::string_view pattern, FloatPattern& out) {
+bool parse_float_pattern(std::string_view pattern, FloatPattern &out) {
     const std::size_t open = pattern.find('{');
     if (open == std::string_view::npos) return false;
     const std::size_t close = pattern.find('}', open);
@@ -328,20 +342,21 @@ bool parse_float_pattern(std::string_view pattern, FloatPattern& out) {
     return true;
 }
 
-void append_float_pattern(std::string& out, double value, const FloatPattern& pattern) {
+void append_float_pattern(std::string &out, double value, const FloatPattern &pattern) {
     out += pattern.prefix;
-    std::string number;
+    const std::size_t start = out.size();
     switch (pattern.type) {
         case 'f':
-            append_fixed(number, value, pattern.precision, pattern.grouping);
+            append_fixed(out, value, pattern.precision, pattern.grouping);
             break;
         case 'e':
-            append_exponent(number, value, pattern.precision);
+            append_exponent(out, value, pattern.precision);
             break;
         default:
-            append_general(number, value, pattern.precision);
+            append_general(out, value, pattern.precision);
     }
-    append_padded(out, number, pattern.width);
+    const std::size_t length = out.size() - start;
+    if (length < pattern.width) out.insert(start, pattern.width - length, ' ');
     out += pattern.suffix;
 }
 

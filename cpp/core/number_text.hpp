@@ -20,7 +20,7 @@ Verdict read_python_int(std::string_view text);
 // float(text) for ASCII text; `value` is set when the verdict is yes.
 // Undecided for non-ASCII text and for values out of the double range (the
 // interpreter gives inf or 0.0 there).
-Verdict read_python_float(std::string_view text, double& value);
+Verdict read_python_float(std::string_view text, double &value);
 
 // re.match(r"^(([+-]?[0-9]{1,3})(?:,([0-9]{3}))*)?(?(1)\.[0-9]*|\.[0-9]+)?$",
 // text): numbers written with comma thousands separators (the empty text
@@ -31,15 +31,18 @@ bool is_thousands_number(std::string_view text);
 bool is_special_float_word(std::string_view text);
 
 // format(value, ".<precision>f"), with "," grouping when `grouping`.
-void append_fixed(std::string& out, double value, int precision, bool grouping);
+void append_fixed(std::string &out, double value, int precision, bool grouping);
 // format(value, ".<precision>g")
-void append_general(std::string& out, double value, int precision);
+void append_general(std::string &out, double value, int precision);
 // format(value, ".<precision>e")
-void append_exponent(std::string& out, double value, int precision);
+void append_exponent(std::string &out, double value, int precision);
 // repr(value), which is also str(value) and f"{value}".
-void append_repr(std::string& out, double value);
-// str(value), or "{:,}".format(value) when `grouping`.
-void append_integer(std::string& out, long long value, bool grouping);
+void append_repr(std::string &out, double value);
+// str(value), or "{:,}".format(value) when `grouping`; write_integer writes
+// at most kIntegerRoom characters and returns how many.
+constexpr std::size_t kIntegerRoom = 27;
+std::size_t write_integer(char *out, long long value, bool grouping);
+void append_integer(std::string &out, long long value, bool grouping);
 
 // numpy.round(value, decimals) for float64 and float32 values: scaled by a
 // power of ten, rounded half to even, scaled back, in the value's own
@@ -61,8 +64,8 @@ struct FloatPattern {
 };
 
 // False for any pattern outside that form (the caller formats those itself).
-bool parse_float_pattern(std::string_view pattern, FloatPattern& out);
+bool parse_float_pattern(std::string_view pattern, FloatPattern &out);
 // pattern.format(value)
-void append_float_pattern(std::string& out, double value, const FloatPattern& pattern);
+void append_float_pattern(std::string &out, double value, const FloatPattern &pattern);
 
 }  // namespace vb::core

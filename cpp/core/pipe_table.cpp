@@ -9,7 +9,7 @@
 namespace vb::core {
 namespace {
 
-bool equals_ascii(const TextView& text, std::string_view word) {
+bool equals_ascii(const TextView &text, std::string_view word) {
     if (text.length != word.size()) return false;
     for (std::size_t i = 0; i < word.size(); ++i)
         if (text[i] != static_cast<unsigned char>(word[i])) return false;
@@ -17,14 +17,14 @@ bool equals_ascii(const TextView& text, std::string_view word) {
 }
 
 // The code point shown for text[i] when newlines are shown as spaces.
-char32_t shown(const TextView& text, std::size_t i, bool newlines_as_spaces) {
+char32_t shown(const TextView &text, std::size_t i, bool newlines_as_spaces) {
     const char32_t c = text[i];
     return (newlines_as_spaces && c == U'\n') ? U' ' : c;
 }
 
 // The text with the escapes applied, as ASCII; false when it has other
 // characters.
-bool escaped_ascii(const TextView& text, bool escaped, bool drop_commas, std::string& out) {
+bool escaped_ascii(const TextView &text, bool escaped, bool drop_commas, std::string &out) {
     out.clear();
     for (std::size_t i = 0; i < text.length; ++i) {
         const char32_t c = shown(text, i, escaped);
@@ -36,7 +36,7 @@ bool escaped_ascii(const TextView& text, bool escaped, bool drop_commas, std::st
     return true;
 }
 
-std::u32string escaped_u32(const TextView& text, bool escaped, bool drop_commas) {
+std::u32string escaped_u32(const TextView &text, bool escaped, bool drop_commas) {
     std::u32string out;
     for (std::size_t i = 0; i < text.length; ++i) {
         const char32_t c = shown(text, i, escaped);
@@ -47,7 +47,7 @@ std::u32string escaped_u32(const TextView& text, bool escaped, bool drop_commas)
     return out;
 }
 
-std::size_t escaped_length(const TextView& text, std::size_t begin, std::size_t end,
+std::size_t escaped_length(const TextView &text, std::size_t begin, std::size_t end,
                            bool escape_underscores) {
     std::size_t length = end - begin;
     if (escape_underscores)
@@ -55,7 +55,7 @@ std::size_t escaped_length(const TextView& text, std::size_t begin, std::size_t 
     return length;
 }
 
-TextNumber read_with(const NumberReader* numbers, const std::u32string& text) {
+TextNumber read_with(const NumberReader *numbers, const std::u32string &text) {
     if (numbers == nullptr) throw UnsupportedTable{};
     return numbers->read(text);
 }
@@ -68,8 +68,8 @@ struct Reading {
     bool has_point = false;
 };
 
-Reading read_text(const TextView& text, bool escaped, const NumberReader* numbers,
-                  std::string& scratch) {
+Reading read_text(const TextView &text, bool escaped, const NumberReader *numbers,
+                  std::string &scratch) {
     Reading reading;
     if (!escaped_ascii(text, escaped, false, scratch)) {
         // tabulate's thousands pattern only matches ASCII.
@@ -97,8 +97,8 @@ Reading read_text(const TextView& text, bool escaped, const NumberReader* number
 
 // float() of a text cell in a number column, after tabulate drops its commas;
 // false when float() refuses it (tabulate then shows the text as it is).
-bool text_value(const TextView& text, bool escaped, const NumberReader* numbers,
-                std::string& scratch, double& value) {
+bool text_value(const TextView &text, bool escaped, const NumberReader *numbers,
+                std::string &scratch, double &value) {
     if (escaped_ascii(text, escaped, true, scratch)) {
         const Verdict verdict = read_python_float(scratch, value);
         if (verdict != Verdict::undecided) return verdict == Verdict::yes;
@@ -126,7 +126,7 @@ PipeTable::PipeTable(std::vector<PipeColumn> columns, std::size_t rows, PipeOpti
 // Refuses text that would make tabulate leave its single-line plain-text
 // layout: line breaks, ANSI escapes, its separating-line marker, and any
 // character without a known width when wide characters are measured.
-void PipeTable::note_text(const TextView& text, bool newlines_as_spaces) {
+void PipeTable::note_text(const TextView &text, bool newlines_as_spaces) {
     for (std::size_t i = 0; i < text.length; ++i) {
         const char32_t c = shown(text, i, newlines_as_spaces);
         if (c == U'\x01' || c == U'\x1b' || c == U'\r' || c == U'\n') throw UnsupportedTable{};
@@ -134,7 +134,7 @@ void PipeTable::note_text(const TextView& text, bool newlines_as_spaces) {
     }
 }
 
-PipeTable::Type PipeTable::cell_type(const Cell& cell, bool escaped) {
+PipeTable::Type PipeTable::cell_type(const Cell &cell, bool escaped) {
     switch (cell.kind) {
         case CellKind::missing:
             return Type::none;
@@ -158,8 +158,8 @@ PipeTable::Type PipeTable::cell_type(const Cell& cell, bool escaped) {
     return Type::text;
 }
 
-PipeTable::Piece PipeTable::format(const Cell& cell, const Layout& layout, bool escaped,
-                                   std::string& scratch) const {
+PipeTable::Piece PipeTable::format(const Cell &cell, const Layout &layout, bool escaped,
+                                   std::string &scratch) const {
     Piece piece;
     scratch.clear();
     piece.ascii = &scratch;
@@ -244,8 +244,8 @@ PipeTable::Piece PipeTable::format(const Cell& cell, const Layout& layout, bool 
 }
 
 void PipeTable::measure(std::size_t column) {
-    const PipeColumn& source = columns_[column];
-    Layout& layout = layouts_[column];
+    const PipeColumn &source = columns_[column];
+    Layout &layout = layouts_[column];
     note_text(source.header, false);
     layout.header_length =
         escaped_length(source.header, 0, source.header.length, source.escape_header);
@@ -279,12 +279,12 @@ void PipeTable::measure(std::size_t column) {
 }
 
 template <typename Unit>
-void PipeTable::write_all(Unit* out) const {
+void PipeTable::write_all(Unit *out) const {
     auto put = [&out](char32_t c) { *out++ = static_cast<Unit>(c); };
     auto repeat = [&put](char32_t c, std::size_t n) {
         for (std::size_t i = 0; i < n; ++i) put(c);
     };
-    auto text = [&put](const TextView& view, std::size_t begin, std::size_t end,
+    auto text = [&put](const TextView &view, std::size_t begin, std::size_t end,
                        bool escape_underscores, bool newlines_as_spaces) {
         for (std::size_t i = begin; i < end; ++i) {
             const char32_t c = shown(view, i, newlines_as_spaces);
@@ -295,8 +295,8 @@ void PipeTable::write_all(Unit* out) const {
 
     put(U'|');
     for (std::size_t column = 0; column < columns_.size(); ++column) {
-        const PipeColumn& source = columns_[column];
-        const Layout& layout = layouts_[column];
+        const PipeColumn &source = columns_[column];
+        const Layout &layout = layouts_[column];
         const std::size_t pad = layout.width - layout.header_length;
         put(U' ');
         if (layout.decimal) repeat(U' ', pad);
@@ -307,7 +307,7 @@ void PipeTable::write_all(Unit* out) const {
     }
     put(U'\n');
     put(U'|');
-    for (const Layout& layout : layouts_) {
+    for (const Layout &layout : layouts_) {
         if (!layout.decimal) put(U':');
         repeat(U'-', layout.width + 1);
         if (layout.decimal) put(U':');
@@ -319,8 +319,8 @@ void PipeTable::write_all(Unit* out) const {
         put(U'\n');
         put(U'|');
         for (std::size_t column = 0; column < columns_.size(); ++column) {
-            const PipeColumn& source = columns_[column];
-            const Layout& layout = layouts_[column];
+            const PipeColumn &source = columns_[column];
+            const Layout &layout = layouts_[column];
             const Piece piece =
                 format(source.cells->cell(row), layout, source.escape_cells, scratch);
             const std::size_t trailing =
@@ -341,8 +341,8 @@ void PipeTable::write_all(Unit* out) const {
     }
 }
 
-void PipeTable::write(std::uint8_t* out) const { write_all(out); }
-void PipeTable::write(std::uint16_t* out) const { write_all(out); }
-void PipeTable::write(char32_t* out) const { write_all(out); }
+void PipeTable::write(std::uint8_t *out) const { write_all(out); }
+void PipeTable::write(std::uint16_t *out) const { write_all(out); }
+void PipeTable::write(char32_t *out) const { write_all(out); }
 
 }  // namespace vb::core

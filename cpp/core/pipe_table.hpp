@@ -49,7 +49,7 @@ struct TextNumber {
 class NumberReader {
   public:
     virtual ~NumberReader() = default;
-    virtual TextNumber read(const std::u32string& text) const = 0;
+    virtual TextNumber read(const std::u32string &text) const = 0;
 };
 
 struct UnsupportedTable {};
@@ -58,7 +58,7 @@ struct PipeColumn {
     TextView header;
     bool escape_header = false;  // "_" shown as "\_"
     bool escape_cells = false;   // in text cells "_" shown as "\_" and "\n" as " "
-    const CellSource* cells = nullptr;
+    const CellSource *cells = nullptr;
 };
 
 struct PipeOptions {
@@ -69,7 +69,7 @@ struct PipeOptions {
     bool printable_ascii_only = false;
     // str.strip()'s whitespace (Unicode).
     bool (*is_space)(char32_t) = nullptr;
-    const NumberReader* numbers = nullptr;
+    const NumberReader *numbers = nullptr;
 };
 
 class PipeTable {
@@ -82,16 +82,16 @@ class PipeTable {
     std::size_t length() const { return length_; }
     char32_t max_char() const { return max_char_; }
 
-    void write(std::uint8_t* out) const;
-    void write(std::uint16_t* out) const;
-    void write(char32_t* out) const;
+    void write(std::uint8_t *out) const;
+    void write(std::uint16_t *out) const;
+    void write(char32_t *out) const;
 
   private:
     enum class Type : unsigned char { none = 0, boolean = 1, integer = 2, number = 3, text = 5 };
 
     // A formatted cell: generated ASCII, or a range of a text cell.
     struct Piece {
-        const std::string* ascii = nullptr;
+        const std::string *ascii = nullptr;
         TextView text;
         std::size_t begin = 0;
         std::size_t end = 0;
@@ -108,12 +108,12 @@ class PipeTable {
         int max_decimals = -1;
     };
 
-    Type cell_type(const Cell& cell, bool escaped);
-    Piece format(const Cell& cell, const Layout& layout, bool escaped, std::string& scratch) const;
-    void note_text(const TextView& text, bool newlines_as_spaces);
+    Type cell_type(const Cell &cell, bool escaped);
+    Piece format(const Cell &cell, const Layout &layout, bool escaped, std::string &scratch) const;
+    void note_text(const TextView &text, bool newlines_as_spaces);
     void measure(std::size_t column);
     template <typename Unit>
-    void write_all(Unit* out) const;
+    void write_all(Unit *out) const;
 
     std::vector<PipeColumn> columns_;
     std::vector<Layout> layouts_;

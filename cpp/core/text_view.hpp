@@ -8,23 +8,23 @@
 namespace vb::core {
 
 struct TextView {
-    const void* data = nullptr;
+    const void *data = nullptr;
     std::size_t length = 0;
     unsigned char unit = 1;
 
     char32_t operator[](std::size_t i) const {
         switch (unit) {
             case 1:
-                return static_cast<const std::uint8_t*>(data)[i];
+                return static_cast<const std::uint8_t *>(data)[i];
             case 2:
-                return static_cast<const std::uint16_t*>(data)[i];
+                return static_cast<const std::uint16_t *>(data)[i];
             default:
-                return static_cast<const char32_t*>(data)[i];
+                return static_cast<const char32_t *>(data)[i];
         }
     }
 };
 
-inline TextView ascii_view(const char* text, std::size_t length) {
+inline TextView ascii_view(const char *text, std::size_t length) {
     return TextView{text, length, 1};
 }
 

@@ -3,6 +3,8 @@
 // without making Python objects, and str views for the table writer.
 #pragma once
 
+#include "vb/common.hpp"
+
 #include <pybind11/numpy.h>
 
 #include <cstring>
@@ -10,13 +12,12 @@
 
 #include "pipe_table.hpp"
 #include "text_view.hpp"
-#include "vb/common.hpp"
 
 namespace vb::utils {
 
 enum class Storage { f32, f64, i8, i16, i32, i64, u8, u16, u32, u64, boolean, object };
 
-inline core::TextView text_view(PyObject* text) {
+inline core::TextView text_view(PyObject *text) {
 #if PY_VERSION_HEX < 0x030C0000
     if (PyUnicode_READY(text) != 0) throw py::error_already_set();
 #endif
@@ -31,7 +32,7 @@ class FrameColumn {
     // The values of a Series or Index (anything with dtype and to_numpy):
     // nothing for kinds other than numpy float32/64, integers, bool and
     // object, and pandas text.
-    static std::optional<FrameColumn> read(const py::object& values) {
+    static std::optional<FrameColumn> read(const py::object &values) {
         py::object dtype = values.attr("dtype");
         py::module_ np = py::module_::import("numpy");
         py::object array;
@@ -63,7 +64,7 @@ class FrameColumn {
         return value;
     }
 
-    PyObject* object(std::size_t row) const { return at<PyObject*>(row); }
+    PyObject *object(std::size_t row) const { return at<PyObject *>(row); }
     bool flag(std::size_t row) const { return at<unsigned char>(row) != 0; }
 
     // The value of a float32 or float64 cell.
@@ -72,7 +73,7 @@ class FrameColumn {
     }
 
     // The value of an integer cell; false for an unsigned value beyond long long.
-    bool integer(std::size_t row, long long& value) const {
+    bool integer(std::size_t row, long long &value) const {
         switch (storage_) {
             case Storage::i8:
                 value = at<signed char>(row);
@@ -126,9 +127,9 @@ class FrameColumn {
     }
 
   private:
-    FrameColumn(const py::array& array, Storage storage)
+    FrameColumn(const py::array &array, Storage storage)
         : array_(array),
-          data_(static_cast<const char*>(array.data())),
+          data_(static_cast<const char *>(array.data())),
           stride_(array.strides(0)),
           size_(static_cast<std::size_t>(array.shape(0))),
           storage_(storage) {}
@@ -159,14 +160,14 @@ class FrameColumn {
     }
 
     py::array array_;
-    const char* data_;
+    const char *data_;
     Py_ssize_t stride_;
     std::size_t size_;
     Storage storage_;
 };
 
 // A stored Python object as the table writer sees it.
-inline core::Cell object_cell(PyObject* value) {
+inline core::Cell object_cell(PyObject *value) {
     core::Cell cell;
     if (value == Py_None) return cell;
     if (PyBool_Check(value)) {

@@ -1,17 +1,18 @@
 // Reading the text of finished Word reports: whether a sentence occurs in it
 // and the numbers written in the paragraphs that contain one, comparing text
 // with whitespace runs and typographic single quotes normalised.
-#include <vector>
-
 #include "areas.hpp"
+
 #include "number_text.hpp"
 #include "text_scan.hpp"
 #include "vb/pytext.hpp"
 
+#include <vector>
+
 namespace vb::utils {
 namespace {
 
-std::u32string normalised(const py::handle& text) {
+std::u32string normalised(const py::handle &text) {
     if (!PyUnicode_Check(text.ptr())) {
         std::string type = py::str(py::type::handle_of(text).attr("__name__"));
         raise(PyExc_TypeError, "expected str text, got " + type);
@@ -19,11 +20,11 @@ std::u32string normalised(const py::handle& text) {
     return core::trim_whitespaces<PyCharClasses>(to_u32(text));
 }
 
-py::str trim_whitespaces(const py::str& x) { return from_u32(normalised(x)); }
+py::str trim_whitespaces(const py::str &x) { return from_u32(normalised(x)); }
 
 // The text of each body paragraph of the Word file (tables, headers and
 // footers are not read).
-std::vector<std::u32string> paragraph_texts(const py::object& path) {
+std::vector<std::u32string> paragraph_texts(const py::object &path) {
     py::object document = import_attr("docx", "Document")(path);
     std::vector<std::u32string> texts;
     for (py::handle paragraph : document.attr("paragraphs"))
@@ -31,7 +32,7 @@ std::vector<std::u32string> paragraph_texts(const py::object& path) {
     return texts;
 }
 
-void assert_text_present(const py::object& path, const py::object& txt, const py::object& err) {
+void assert_text_present(const py::object &path, const py::object &txt, const py::object &err) {
     std::vector<std::u32string> texts = paragraph_texts(path);
     // An assertion: skipped when the interpreter runs optimised.
     if (import_attr("sys", "flags").attr("optimize").cast<long>() > 0) return;
@@ -49,7 +50,7 @@ void assert_text_present(const py::object& path, const py::object& txt, const py
 }
 
 // float(piece), natively for ASCII; false when float() raises ValueError.
-bool piece_value(std::u32string_view piece, double& value) {
+bool piece_value(std::u32string_view piece, double &value) {
     std::string ascii;
     for (char32_t c : piece) {
         if (c >= 0x80) {
@@ -65,17 +66,17 @@ bool piece_value(std::u32string_view piece, double& value) {
     try {
         value = import_attr("builtins", "float")(from_u32(std::u32string(piece))).cast<double>();
         return true;
-    } catch (py::error_already_set& error) {
+    } catch (py::error_already_set &error) {
         if (error.matches(PyExc_ValueError)) return false;
         throw;
     }
 }
 
-py::list get_floats_in_str(const py::object& path, const py::object& txt) {
+py::list get_floats_in_str(const py::object &path, const py::object &txt) {
     std::vector<std::u32string> texts = paragraph_texts(path);
     const std::u32string sentence = normalised(txt);
     py::list numbers;
-    for (const std::u32string& text : texts) {
+    for (const std::u32string &text : texts) {
         const std::u32string paragraph = core::trim_whitespaces<PyCharClasses>(text);
         if (paragraph.find(sentence) == std::u32string::npos) continue;
         for (std::u32string_view piece : core::split_whitespace<PyCharClasses>(paragraph)) {
@@ -88,7 +89,7 @@ py::list get_floats_in_str(const py::object& path, const py::object& txt) {
 
 }  // namespace
 
-void register_inspection(py::module_& m) {
+void register_inspection(py::module_ &m) {
     m.def("trim_whitespaces", &trim_whitespaces, py::arg("x"),
           "trim_whitespaces(x)\n--\n\n"
           "x with every run of whitespace (Unicode, line breaks and tabs included) replaced by "

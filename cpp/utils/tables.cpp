@@ -3,15 +3,18 @@
 // values back. The pipe layout, the cell conversions and the float patterns
 // run natively for the frames a report shows; anything else takes the
 // library calls the native code replaces.
-#include <cmath>
-#include <memory>
-#include <vector>
-
 #include "areas.hpp"
+
 #include "frame_columns.hpp"
 #include "number_text.hpp"
 #include "pipe_table.hpp"
+#include "vb/gc_pause.hpp"
 #include "vb/pytext.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
 
 namespace vb::utils {
 namespace {
@@ -19,7 +22,7 @@ namespace {
 constexpr int kWordDecimals = 4;
 constexpr int kMarkdownFloatDecimals = 3;
 
-bool python_equals(const py::handle& a, const py::handle& b) {
+bool python_equals(const py::handle &a, const py::handle &b) {
     return py::bool_(
         py::reinterpret_steal<py::object>(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ)));
 }
@@ -27,31 +30,31 @@ bool python_equals(const py::handle& a, const py::handle& b) {
 // Calls `call` and tells whether it raised one of the given error types (the
 // error is then dropped); other errors propagate.
 template <typename F>
-bool raises(F&& call, std::initializer_list<PyObject*> types) {
+bool raises(F &&call, std::initializer_list<PyObject *> types) {
     try {
         call();
         return false;
-    } catch (py::error_already_set& error) {
-        for (PyObject* type : types)
+    } catch (py::error_already_set &error) {
+        for (PyObject *type : types)
             if (error.matches(type)) return true;
         throw;
     }
 }
 
-std::size_t row_count(const py::object& df) { return py::len(df.attr("index")); }
-std::size_t column_count(const py::object& df) { return py::len(df.attr("columns")); }
+std::size_t row_count(const py::object &df) { return py::len(df.attr("index")); }
+std::size_t column_count(const py::object &df) { return py::len(df.attr("columns")); }
 
-py::object column_at(const py::object& df, std::size_t position) {
+py::object column_at(const py::object &df, std::size_t position) {
     return df.attr("iloc")[py::make_tuple(py::slice(), position)];
 }
 
-bool is_frame(const py::object& df) {
+bool is_frame(const py::object &df) {
     return py::isinstance(df, import_attr("pandas", "DataFrame"));
 }
 
 // Positions of the columns select_dtypes(include="int") picks, found on an
 // empty slice of the frame relabelled by position (labels may repeat).
-std::vector<bool> integer_typed(const py::object& df) {
+std::vector<bool> integer_typed(const py::object &df) {
     const std::size_t columns = column_count(df);
     py::object positions = import_attr("builtins", "range")(columns);
     py::object probe =
@@ -64,7 +67,7 @@ std::vector<bool> integer_typed(const py::object& df) {
 
 // "{:,}" applied to every cell of the integer-typed columns of `frame`, in
 // place (`frame` is the caller's own copy).
-void group_integer_columns(py::object& frame) {
+void group_integer_columns(py::object &frame) {
     const std::vector<bool> selected = integer_typed(frame);
     py::object group = py::str("{:,}").attr("format");
     for (std::size_t position = 0; position < selected.size(); ++position)
@@ -76,7 +79,7 @@ void group_integer_columns(py::object& frame) {
 
 class PythonNumbers : public core::NumberReader {
   public:
-    core::TextNumber read(const std::u32string& text) const override {
+    core::TextNumber read(const std::u32string &text) const override {
         py::str value = from_u32(text);
         core::TextNumber number;
         number.is_int = !raises([&] { import_attr("builtins", "int")(value); },
@@ -94,7 +97,7 @@ class PythonNumbers : public core::NumberReader {
     }
 };
 
-void check_text_labels(const py::object& df) {
+void check_text_labels(const py::object &df) {
     for (py::handle label : df.attr("columns")) {
         if (PyUnicode_Check(label.ptr())) continue;
         std::string shown = py::repr(label);
@@ -104,26 +107,27 @@ void check_text_labels(const py::object& df) {
     }
 }
 
-// The designed steps on a copy: escape "_" and newlines in text cells (kept
-// unescaped when pandas refuses the replacement), escape "_" in the labels,
-// group the integer columns, lay out with tabulate.
+// frame = replace(frame), keeping the frame when pandas refuses.
 template <typename F>
-void keep_if_refused(py::object& frame, F&& replace) {
+void keep_if_refused(py::object &frame, F &&replace) {
     try {
         frame = replace(frame);
-    } catch (py::error_already_set& error) {
+    } catch (py::error_already_set &error) {
         if (!is_exception(error)) throw;
     }
 }
 
-py::object tabulated_markdown(const py::object& df, const py::object& showindex) {
+// The designed steps on a copy: escape "_" and newlines in text cells (left
+// unescaped when pandas refuses the replacement), escape "_" in the labels,
+// group the integer columns, lay out with tabulate.
+py::object tabulated_markdown(const py::object &df, const py::object &showindex) {
     py::object frame = df.attr("copy")();
     keep_if_refused(
-        frame, [](const py::object& f) { return f.attr("replace")("_", "\\_", "regex"_a = true); });
+        frame, [](const py::object &f) { return f.attr("replace")("_", "\\_", "regex"_a = true); });
     py::dict newline;
     newline["\n"] = " ";
     keep_if_refused(
-        frame, [&](const py::object& f) { return f.attr("replace")(newline, "regex"_a = true); });
+        frame, [&](const py::object &f) { return f.attr("replace")(newline, "regex"_a = true); });
     py::list labels;
     for (py::handle label : frame.attr("columns")) labels.append(label.attr("replace")("_", "\\_"));
     frame.attr("columns") = labels;
@@ -133,8 +137,8 @@ py::object tabulated_markdown(const py::object& df, const py::object& showindex)
                                                "floatfmt"_a = ",.3f");
 }
 
-py::str pipe_text(const core::PipeTable& table) {
-    PyObject* text = PyUnicode_New(static_cast<Py_ssize_t>(table.length()),
+py::str pipe_text(const core::PipeTable &table) {
+    PyObject *text = PyUnicode_New(static_cast<Py_ssize_t>(table.length()),
                                    static_cast<Py_UCS4>(table.max_char()));
     if (text == nullptr) throw py::error_already_set();
     switch (PyUnicode_KIND(text)) {
@@ -145,14 +149,14 @@ py::str pipe_text(const core::PipeTable& table) {
             table.write(PyUnicode_2BYTE_DATA(text));
             break;
         default:
-            table.write(reinterpret_cast<char32_t*>(PyUnicode_4BYTE_DATA(text)));
+            table.write(reinterpret_cast<char32_t *>(PyUnicode_4BYTE_DATA(text)));
     }
     return py::reinterpret_steal<py::str>(text);
 }
 
 // The index column tabulate prepends, or nothing for kinds the writer does
 // not read.
-std::unique_ptr<core::CellSource> index_cells(const py::object& index) {
+std::unique_ptr<core::CellSource> index_cells(const py::object &index) {
     if (py::isinstance(index, import_attr("pandas", "RangeIndex")))
         return std::make_unique<RangeCells>(index.attr("start").cast<long long>(),
                                             index.attr("step").cast<long long>());
@@ -164,7 +168,7 @@ std::unique_ptr<core::CellSource> index_cells(const py::object& index) {
 
 // The pipe table written natively, or nothing when the frame holds anything
 // the writer cannot prove it lays out as tabulate does.
-std::optional<py::str> native_markdown(const py::object& df, const py::object& showindex) {
+std::optional<py::str> native_markdown(const py::object &df, const py::object &showindex) {
     if (!is_frame(df) || (!showindex.is(py::bool_(true)) && !showindex.is(py::bool_(false))))
         return std::nullopt;
     py::module_ tabulate = py::module_::import("tabulate");
@@ -224,12 +228,12 @@ std::optional<py::str> native_markdown(const py::object& df, const py::object& s
     try {
         core::PipeTable table(std::move(layout), rows, options);
         return pipe_text(table);
-    } catch (const core::UnsupportedTable&) {
+    } catch (const core::UnsupportedTable &) {
         return std::nullopt;
     }
 }
 
-py::object markdown_table(const py::object& df, const py::object& showindex) {
+py::object markdown_table(const py::object &df, const py::object &showindex) {
     check_text_labels(df);
     if (auto text = native_markdown(df, showindex)) return *text;
     return tabulated_markdown(df, showindex);
@@ -237,23 +241,38 @@ py::object markdown_table(const py::object& df, const py::object& showindex) {
 
 // ---------------------------------------------------------------- Word
 
-py::object word_cell(const FrameColumn& column, std::size_t row, bool grouped) {
-    if (column.storage() == Storage::f32)
-        return py::float_(
-            static_cast<double>(core::numpy_round(column.at<float>(row), kWordDecimals)));
-    if (column.storage() == Storage::f64)
-        return py::float_(core::numpy_round(column.at<double>(row), kWordDecimals));
+py::object steal(PyObject *object) {
+    if (object == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(object);
+}
+
+py::object ascii_text(const char *text, std::size_t length) {
+    py::object value = steal(PyUnicode_New(static_cast<Py_ssize_t>(length), 127));
+    std::memcpy(PyUnicode_1BYTE_DATA(value.ptr()), text, length);
+    return value;
+}
+
+py::object word_cell(const FrameColumn &column, std::size_t row, bool grouped) {
+    switch (column.storage()) {
+        case Storage::f32:
+            return steal(
+                PyFloat_FromDouble(core::numpy_round(column.at<float>(row), kWordDecimals)));
+        case Storage::f64:
+            return steal(
+                PyFloat_FromDouble(core::numpy_round(column.at<double>(row), kWordDecimals)));
+        default:
+            break;
+    }
     if (grouped && column.is_integer()) {
         long long value = 0;
         column.integer(row, value);
-        std::string text;
-        core::append_integer(text, value, true);
-        return py::str(text);
+        char text[core::kIntegerRoom];
+        return ascii_text(text, core::write_integer(text, value, true));
     }
     return column.python(row);
 }
 
-py::list word_labels(const py::object& df) {
+py::list word_labels(const py::object &df) {
     py::list labels;
     labels.append("");
     for (py::handle label : df.attr("columns")) labels.append(label);
@@ -270,7 +289,7 @@ py::dict word_value(py::object labels, py::list contents) {
 // The designed steps: group the integer columns of a copy, round it to four
 // decimals, reset its index into the first column when shown, one list of
 // cell values per row.
-py::dict rounded_word_table(const py::object& df, bool with_index) {
+py::dict rounded_word_table(const py::object &df, bool with_index) {
     py::object frame = df.attr("copy")();
     group_integer_columns(frame);
     frame = import_attr("numpy", "round")(frame, kWordDecimals);
@@ -286,7 +305,7 @@ py::dict rounded_word_table(const py::object& df, bool with_index) {
 }
 
 // Whether reset_index() would insert the index under a free name.
-bool index_resets_cleanly(const py::object& df) {
+bool index_resets_cleanly(const py::object &df) {
     py::object index = df.attr("index");
     py::object columns = df.attr("columns");
     py::object multi = import_attr("pandas", "MultiIndex");
@@ -296,7 +315,7 @@ bool index_resets_cleanly(const py::object& df) {
     return !columns.contains(name);
 }
 
-std::optional<py::dict> native_word_table(const py::object& df, bool with_index) {
+std::optional<py::dict> native_word_table(const py::object &df, bool with_index) {
     if (!is_frame(df) || (with_index && !index_resets_cleanly(df))) return std::nullopt;
     const std::size_t rows = row_count(df);
     const std::size_t columns = column_count(df);
@@ -311,19 +330,25 @@ std::optional<py::dict> native_word_table(const py::object& df, bool with_index)
     if (with_index) index = py::list(df.attr("index"));
     const std::size_t offset = with_index ? 1 : 0;
 
+    GcPause pause;
+    py::str cols("cols");
     py::list contents(rows);
     for (std::size_t row = 0; row < rows; ++row) {
-        py::list cells(columns + offset);
-        if (with_index) cells[0] = index[row];
+        py::object cells = steal(PyList_New(static_cast<Py_ssize_t>(columns + offset)));
+        if (with_index) PyList_SET_ITEM(cells.ptr(), 0, py::object(index[row]).release().ptr());
         for (std::size_t column = 0; column < columns; ++column)
-            cells[column + offset] = word_cell(values[column], row, grouped[column]);
-        contents[row] = py::dict("cols"_a = cells);
+            PyList_SET_ITEM(cells.ptr(), static_cast<Py_ssize_t>(column + offset),
+                            word_cell(values[column], row, grouped[column]).release().ptr());
+        py::object entry = steal(PyDict_New());
+        if (PyDict_SetItem(entry.ptr(), cols.ptr(), cells.ptr()) != 0)
+            throw py::error_already_set();
+        PyList_SET_ITEM(contents.ptr(), static_cast<Py_ssize_t>(row), entry.release().ptr());
     }
     py::object labels = with_index ? py::object(word_labels(df)) : df.attr("columns");
     return word_value(labels, contents);
 }
 
-py::dict docx_table(const py::object& df, const py::object& showindex) {
+py::dict docx_table(const py::object &df, const py::object &showindex) {
     const bool with_index = py::bool_(showindex);
     if (auto value = native_word_table(df, with_index)) return *value;
     return rounded_word_table(df, with_index);
@@ -331,7 +356,7 @@ py::dict docx_table(const py::object& df, const py::object& showindex) {
 
 // ---------------------------------------------------------------- float patterns
 
-std::optional<core::FloatPattern> native_pattern(const py::object& pattern) {
+std::optional<core::FloatPattern> native_pattern(const py::object &pattern) {
     if (!PyUnicode_CheckExact(pattern.ptr())) return std::nullopt;
     core::FloatPattern parsed;
     if (!core::parse_float_pattern(pattern.cast<std::string>(), parsed)) return std::nullopt;
@@ -341,7 +366,7 @@ std::optional<core::FloatPattern> native_pattern(const py::object& pattern) {
 // float(value) into `number`; false when float() refuses the value for a
 // conversion reason (ValueError for text, TypeError for None and other
 // objects). Other errors propagate.
-bool float_of(PyObject* value, double& number) {
+bool float_of(PyObject *value, double &number) {
     if (PyFloat_CheckExact(value)) {
         number = PyFloat_AS_DOUBLE(value);
         return true;
@@ -358,7 +383,7 @@ bool float_of(PyObject* value, double& number) {
     if (PyUnicode_CheckExact(value)) {
         const core::TextView view = text_view(value);
         if (view.unit == 1) {
-            std::string_view text(static_cast<const char*>(view.data), view.length);
+            std::string_view text(static_cast<const char *>(view.data), view.length);
             const core::Verdict verdict = core::read_python_float(text, number);
             if (verdict != core::Verdict::undecided) return verdict == core::Verdict::yes;
         }
@@ -374,12 +399,12 @@ bool float_of(PyObject* value, double& number) {
 // pattern.format(number), natively for the common patterns. A ValueError (a
 // pattern that does not take floats) leaves the column unchanged like a
 // refused cell: false.
-bool format_number(const py::object& pattern, const std::optional<core::FloatPattern>& native,
-                   double number, std::string& scratch, py::object& text) {
+bool format_number(const py::object &pattern, const std::optional<core::FloatPattern> &native,
+                   double number, std::string &scratch, py::object &text) {
     if (native) {
         scratch.clear();
         core::append_float_pattern(scratch, number, *native);
-        text = py::str(scratch);
+        text = ascii_text(scratch.data(), scratch.size());
         return true;
     }
     return !raises([&] { text = pattern.attr("format")(number); }, {PyExc_ValueError});
@@ -388,11 +413,11 @@ bool format_number(const py::object& pattern, const std::optional<core::FloatPat
 // The column through its own apply, which keeps what pandas makes of the
 // results for column kinds other than numpy arrays; nothing when a cell is
 // refused.
-std::optional<py::object> applied_column(const py::object& column, const py::object& pattern,
-                                         const std::optional<core::FloatPattern>& native) {
+std::optional<py::object> applied_column(const py::object &column, const py::object &pattern,
+                                         const std::optional<core::FloatPattern> &native) {
     bool refused = false;
     std::string scratch;
-    py::cpp_function format_cell([&](const py::object& cell) -> py::object {
+    py::cpp_function format_cell([&](const py::object &cell) -> py::object {
         double number = 0;
         py::object text;
         if (!float_of(cell.ptr(), number) ||
@@ -404,13 +429,13 @@ std::optional<py::object> applied_column(const py::object& column, const py::obj
     });
     try {
         return column.attr("apply")(format_cell);
-    } catch (py::error_already_set& error) {
+    } catch (py::error_already_set &error) {
         if (refused) return std::nullopt;
         throw;
     }
 }
 
-double numeric_cell(const FrameColumn& values, std::size_t row) {
+double numeric_cell(const FrameColumn &values, std::size_t row) {
     if (values.is_float()) return values.number(row);
     if (values.storage() == Storage::boolean) return values.flag(row) ? 1.0 : 0.0;
     if (values.storage() == Storage::u64)
@@ -420,8 +445,8 @@ double numeric_cell(const FrameColumn& values, std::size_t row) {
     return static_cast<double>(integer);
 }
 
-std::optional<py::object> formatted_column(const py::object& column, const py::object& pattern,
-                                           const std::optional<core::FloatPattern>& native) {
+std::optional<py::object> formatted_column(const py::object &column, const py::object &pattern,
+                                           const std::optional<core::FloatPattern> &native) {
     const bool numpy_backed = py::isinstance(column.attr("dtype"), import_attr("numpy", "dtype"));
     auto values = numpy_backed ? FrameColumn::read(column) : std::nullopt;
     if (!values || values->size() == 0) return applied_column(column, pattern, native);
@@ -444,7 +469,7 @@ std::optional<py::object> formatted_column(const py::object& column, const py::o
 
 // A copy whose columns are float-formatted with the pattern, except those
 // with a cell that is not a number.
-py::object float_formatted(const py::object& df, const py::object& pattern) {
+py::object float_formatted(const py::object &df, const py::object &pattern) {
     py::object frame = df.attr("copy")();
     const std::optional<core::FloatPattern> native = native_pattern(pattern);
     const std::size_t columns = column_count(frame);
@@ -457,7 +482,7 @@ py::object float_formatted(const py::object& df, const py::object& pattern) {
 
 // ---------------------------------------------------------------- artifacts and values
 
-py::str table_filename_creator(const py::object& dirname, const py::object& config) {
+py::str table_filename_creator(const py::object &dirname, const py::object &config) {
     py::object names = import_attr("os", "listdir")(dirname);
     py::str table_key = get_unseen_key(names, py::str("table_key_"), py::str(""));
     py::object runtime = config.attr("runtime");
@@ -471,8 +496,8 @@ py::str table_filename_creator(const py::object& dirname, const py::object& conf
     return table_name;
 }
 
-py::object format_table(const py::object& df, const py::object& config, const py::object& showindex,
-                        const py::object& float_format, py::object table_name) {
+py::object format_table(const py::object &df, const py::object &config, const py::object &showindex,
+                        const py::object &float_format, py::object table_name) {
     py::object frame = float_format.is_none() ? df : float_formatted(df, float_format);
     py::object main_type = config.attr("main_template_type");
     py::object output_type = import_attr("velmo_brevant.base.enums", "OutputType");
@@ -488,10 +513,10 @@ py::object format_table(const py::object& df, const py::object& config, const py
             import_attr("os.path", "join")(tables_dir, py::str("{}.csv").format(table_name));
         frame.attr("to_csv")(path, "index"_a = showindex);
     }
-    return utils_attr("encode_to_template")(value, config, "type"_a = "table");
+    return encode_to_template(value, config, py::str("table"));
 }
 
-py::object inverse_format_table(const py::object& formatted_df) {
+py::object inverse_format_table(const py::object &formatted_df) {
     py::list rows;
     for (py::handle row : formatted_df.attr("tbl_contents")) rows.append(row["cols"]);
     py::object frame =
@@ -506,16 +531,16 @@ py::object inverse_format_table(const py::object& formatted_df) {
                 column_at(frame, position).attr("apply")(drop_commas).attr("astype")(as_float);
             frame.attr("isetitem")(position, numbers);
             frame.attr("isetitem")(position, numbers.attr("astype")(as_int));
-        } catch (py::error_already_set& error) {
+        } catch (py::error_already_set &error) {
             if (!is_exception(error)) throw;
         }
     }
     return frame;
 }
 
-py::object create_multiple_tables(const py::object& orig_table,
-                                  const py::object& num_cols_per_table,
-                                  const py::object& template_formatted, const py::object& config) {
+py::object create_multiple_tables(const py::object &orig_table,
+                                  const py::object &num_cols_per_table,
+                                  const py::object &template_formatted, const py::object &config) {
     py::object columns = py::int_(column_count(orig_table));
     py::object remain_cols = columns - num_cols_per_table;
     if (remain_cols < py::int_(0)) remain_cols = py::int_(0);
@@ -537,7 +562,7 @@ py::object create_multiple_tables(const py::object& orig_table,
 
 }  // namespace
 
-void register_tables(py::module_& m) {
+void register_tables(py::module_ &m) {
     m.def("markdown_table", &markdown_table, py::arg("df"), py::arg("showindex") = false,
           "markdown_table(df, showindex=False)\n--\n\n"
           "The frame as Markdown pipe-table text: '_' and newlines escaped in text cells and "

@@ -212,8 +212,8 @@ def main():
 
     numbers = numeric_frame(word_rows)
     assert utils.docx_table(numbers) == pandas_docx(numbers)
-    native = best_of(3, lambda: utils.docx_table(numbers))
-    baseline = best_of(2, lambda: pandas_docx(numbers))
+    native = best_of(5, lambda: utils.docx_table(numbers))
+    baseline = best_of(3, lambda: pandas_docx(numbers))
     print(
         "docx_table, {:,} rows x 10 numeric columns: {:.3f} s, pandas {:.3f} s, "
         "speed-up {:.1f}x (target >= 3)".format(word_rows, native, baseline, baseline / native)
@@ -226,8 +226,8 @@ def main():
     assert ours.tbl_contents == theirs.tbl_contents and list(ours.col_labels) == list(
         theirs.col_labels
     )
-    native = best_of(3, lambda: utils.format_table(numbers, config, float_format="{:6.4g}"))
-    baseline = best_of(2, lambda: pandas_format_table(numbers, config, "{:6.4g}"))
+    native = best_of(5, lambda: utils.format_table(numbers, config, float_format="{:6.4g}"))
+    baseline = best_of(3, lambda: pandas_format_table(numbers, config, "{:6.4g}"))
     print(
         "format_table '{{:6.4g}}' to a Word table, {:,} rows x 10 numeric columns: {:.3f} s, "
         "pandas {:.3f} s, speed-up {:.1f}x (target >= 3)".format(

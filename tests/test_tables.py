@@ -179,6 +179,10 @@ def test_markdown_table_of_the_design_example():
         "|  0 | a\\_b      | 1,234,567 | 1,234.568 |\n"
         "|  1 | c d       |         2 |     0.500 |"
     )
+    for showindex in ("always", ["r1", "r2"], None):
+        assert utils.markdown_table(DESIGN_FRAME, showindex) == designed_markdown(
+            DESIGN_FRAME, showindex
+        )
 
 
 @pytest.mark.parametrize(

@@ -381,13 +381,13 @@ def test_float_format_leaves_columns_it_cannot_convert():
         parked_frame(pd.DataFrame({"o": [Unconvertible()]}), float_format="{:.1f}")
 
 
-def test_format_table_gives_the_value_of_the_main_format(fake_config):
+def test_format_table_gives_the_value_of_the_main_format(report_config):
     df = pd.DataFrame({"x": [1234.5678, 0.1], "n": [1234567, 2]})
-    markdown = fake_config("md")
+    markdown = report_config("md")
     assert utils.format_table(df, markdown, float_format="{:6.4g}") == utils.markdown_table(
         designed_float_format(df, "{:6.4g}")
     )
-    word = fake_config("docx")
+    word = report_config("docx")
     table = utils.format_table(df, word, showindex=True)
     (key, value), = word.runtime["context"].items()
     assert re.fullmatch("table" + HEX32, key)
@@ -397,9 +397,9 @@ def test_format_table_gives_the_value_of_the_main_format(fake_config):
     assert table.subdocx.paragraphs[0].text == utils.LEFT_BRACKET + "p " + key + utils.RIGHT_BRACKET
 
 
-def test_format_table_writes_csv_only_into_an_existing_tables_directory(fake_config):
+def test_format_table_writes_csv_only_into_an_existing_tables_directory(report_config):
     df = pd.DataFrame({"x": [1234.5678, 0.1]}, index=["a", "b"])
-    config = fake_config("md")
+    config = report_config("md")
     config.runtime["table_counter"] = 5
     utils.format_table(df, config)
     assert not os.path.exists(config.tables_dir) and config.runtime["table_counter"] == 5
@@ -445,9 +445,9 @@ def test_create_multiple_tables_splits_columns(width, per_table, widths):
     assert list(pd.concat(groups.values(), axis=1).columns) == list(df.columns)
 
 
-def test_create_multiple_tables_formats_each_group(fake_config):
+def test_create_multiple_tables_formats_each_group(report_config):
     df = pd.DataFrame([[1.5, 2, "a_b"]], columns=["a", "b", "c"])
-    groups = utils.create_multiple_tables(df, 2, config=fake_config("md"))
+    groups = utils.create_multiple_tables(df, 2, config=report_config("md"))
     assert list(groups.values()) == [
         utils.markdown_table(df[["a", "b"]]), utils.markdown_table(df[["c"]])
     ]
@@ -460,8 +460,8 @@ def test_create_multiple_tables_formats_each_group(fake_config):
 # ---------------------------------------------------------------- inverse_format_table
 
 
-def test_inverse_format_table_of_a_table_object(fake_config):
-    config = fake_config("docx")
+def test_inverse_format_table_of_a_table_object(report_config):
+    config = report_config("docx")
     table = utils.TextWithTableValues(
         config.template, "x", ["n", "t", "f", "half"],
         [{"cols": ["1,234", "x", "0.5", "0.5"]}, {"cols": ["5", "y", "nan", "1,000.5"]}],

@@ -16,6 +16,8 @@ void register_images(py::module_ &m);
 void register_saving(py::module_ &m);
 void register_archives(py::module_ &m);
 void register_zip_update(py::module_ &m);
+void register_tables(py::module_ &m);
+void register_inspection(py::module_ &m);
 
 // Used across areas of this module.
 void handle_exception(const py::object &err_msg, const py::object &logger);

@@ -13,6 +13,8 @@ PYBIND11_MODULE(utils, m) {
     vb::utils::register_docx_objects(m);
     vb::utils::register_encoding(m);
     vb::utils::register_images(m);
+    vb::utils::register_tables(m);
+    vb::utils::register_inspection(m);
     vb::utils::register_saving(m);
     vb::utils::register_archives(m);
     vb::utils::register_zip_update(m);

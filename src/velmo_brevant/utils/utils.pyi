@@ -21,10 +21,13 @@ from typing import (
 
 import numpy as np
 import pandas as pd
+from collections import OrderedDict
+from typing import Any, Callable, Container, Dict, Iterator, List, Mapping, Optional, Tuple, Union
 
 import docx.document
 import docx.shared
 import docxtpl
+import pandas
 from docx.table import Table
 from docx.text.paragraph import Paragraph
 
@@ -140,3 +143,23 @@ class HasTemplate:
     _template: Optional[docxtpl.DocxTemplate]
     def __init__(self) -> None: ...
     def set_template(self, template: Optional[docxtpl.DocxTemplate]) -> None: ...
+def markdown_table(df: pandas.DataFrame, showindex: Any = False) -> str: ...
+def docx_table(df: pandas.DataFrame, showindex: Any = False) -> Dict[str, Any]: ...
+def format_table(
+    df: pandas.DataFrame,
+    config: Any,
+    showindex: Any = False,
+    float_format: Optional[str] = None,
+    table_name: Optional[str] = None,
+) -> Any: ...
+def inverse_format_table(formatted_df: Any) -> pandas.DataFrame: ...
+def create_multiple_tables(
+    orig_table: pandas.DataFrame,
+    num_cols_per_table: int,
+    template_formatted: bool = True,
+    config: Any = None,
+) -> "OrderedDict[int, Any]": ...
+def table_filename_creator(dirname: str, config: Any) -> str: ...
+def trim_whitespaces(x: str) -> str: ...
+def assert_text_present(path: str, txt: str, err: Any) -> None: ...
+def get_floats_in_str(path: str, txt: str) -> List[float]: ...

@@ -11,9 +11,8 @@ also the worked example of the whole road a report driver takes.
 import datetime
 import enum
 import json
-import logging
 import os
-import sys
+import shutil
 
 import numpy as np
 import pandas as pd
@@ -127,7 +126,7 @@ def response_rates(y_true, scores, n_bins):
             "score_band": [str(interval) for interval in grouped.size().index],
             "applications": grouped.size().to_numpy(),
             "defaults": grouped.sum().to_numpy().astype(int),
-            "default_rate": grouped.mean().to_numpy(),
+            "default_rate": np.round(grouped.mean().to_numpy(), 3),
         }
     )
     table["score_band"] = table["score_band"].str.replace("inf", "∞")
@@ -182,7 +181,7 @@ def sample_context(config, result, n_bands=10):
         ),
         "data_summary": dict(
             common,
-            data_table=utils.format_table(data_summary_table(result["train"]), config, float_format=config.float_format),
+            data_table=utils.format_table(data_summary_table(result["train"]), config, float_format="{:,.2f}"),
         ),
         "feature_importance": dict(
             common,
@@ -196,18 +195,21 @@ def sample_context(config, result, n_bands=10):
             roc_chart=roc_chart(valid[TARGET], result["valid_predictions"]),
             roc_link=utils.url_to_template_var(config, ROC_LINK, "ROC analysis"),
             n_bands=n_bands,
-            response_table=utils.format_table(
-                response_rates(valid[TARGET], result["valid_predictions"], n_bands), config, float_format="{:.3f}"
-            ),
+            response_table=utils.format_table(response_rates(valid[TARGET], result["valid_predictions"], n_bands), config),
         ),
         "appendix": dict(common, version=velmo_brevant.__version__, config_json=json.dumps(json.loads(config.serialize()), indent=2)),
     }
 
 
-def make_artifact_directories(config):
-    os.makedirs(config.images_dir, exist_ok=True)
-    if config.export_artifacts:
-        os.makedirs(config.tables_dir, exist_ok=True)
+def artifact_directories(config):
+    """The artifact directories this report uses: images always, tables when exported."""
+    return [config.images_dir] + ([config.tables_dir] if config.export_artifacts else [])
+
+
+def remove_directories(directories):
+    """The artifacts are inside the saved report or archive by now."""
+    for directory in directories:
+        shutil.rmtree(directory, ignore_errors=True)
 
 
 def render_main_template(config):
@@ -238,8 +240,11 @@ def generate_sample_report(
         main_template_type = OutputType.MD if str(output_path).endswith(".md") else OutputType.DOC
     steps = len(SECTIONS) + 4
     progress = Progress(progress_file, steps, progress_stream)
+    # Sections are Markdown but for one Word section that holds only a table:
+    # values made before a section renders are encoded for Markdown.
     config = Config(
         output_path,
+        sub_template_type=OutputType.MD,
         main_template_type=main_template_type,
         export_artifacts=export_artifacts,
         progress_file_path=progress_file,
@@ -249,7 +254,8 @@ def generate_sample_report(
         remote = str(output_path) != config.output_path
         if remote:
             config.output_router.check_access()
-        make_artifact_directories(config)
+        for directory in artifact_directories(config):
+            os.makedirs(directory)
         config.set_runtime_parameters(table_counter=1)
         config.load_template()
         progress.step("training the sample model")
@@ -267,6 +273,7 @@ def generate_sample_report(
         rendered = render_main_template(config)
         progress.step("saving the report")
         saved = utils.save_rendered_template(config, rendered, LOGGER)
+        remove_directories(artifact_directories(config))
         destination = saved
         if remote:
             config.output_router.push(saved)

@@ -17,14 +17,13 @@ margins), not a named table style: the table is inserted into report templates
 that need not define any style of the skeleton.
 """
 
-import io
 import os
-import zipfile
 
 import docx
-from docx.oxml import OxmlElement
 from docx.oxml.ns import qn
 from docx.shared import Pt
+
+from docx_build import element, save_reproducibly
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TARGET = os.path.join(HERE, "..", "src", "velmo_brevant", "templates", "templates", "table.docx")
@@ -38,16 +37,6 @@ ROWS = [
 HEADER_FILL = "D9E2F3"
 BORDER_COLOR = "8EAADB"
 FONT_SIZE = Pt(9)
-# Fixed member times make the file a function of this script alone.
-ZIP_TIME = (2024, 1, 1, 0, 0, 0)
-
-
-def element(tag, **attributes):
-    node = OxmlElement(tag)
-    for name, value in attributes.items():
-        node.set(qn("w:" + name), value)
-    return node
-
 
 def style_table(table):
     # Children in the order the schema requires: width, borders, layout,
@@ -98,13 +87,7 @@ def write_skeleton(path):
         for cell, text in zip(row.cells, texts):
             fill_cell(cell, text, header=index == 0)
     document.add_paragraph()
-    buffer = io.BytesIO()
-    document.save(buffer)
-    with zipfile.ZipFile(buffer) as source, zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as out:
-        for info in source.infolist():
-            fixed = zipfile.ZipInfo(info.filename, date_time=ZIP_TIME)
-            fixed.compress_type = zipfile.ZIP_DEFLATED
-            out.writestr(fixed, source.read(info.filename))
+    save_reproducibly(document, path)
 
 
 if __name__ == "__main__":

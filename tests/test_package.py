@@ -52,6 +52,34 @@ def test_stub_lists_the_public_names_of_its_module(name):
     assert public_names(declared) == public_names(vars(module))
 
 
+def test_stubs_match_the_runtime_signatures(tmp_path):
+    pytest.importorskip("mypy")
+    config = tmp_path / "mypy.ini"
+    config.write_text("[mypy]\nignore_missing_imports = True\n")
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy.stubtest", "--mypy-config-file", str(config)] + MODULES,
+        env=dict(os.environ, MYPY_CACHE_DIR=str(tmp_path / "cache")),
+        capture_output=True,
+        text=True,
+    )
+    assert result.returncode == 0, result.stdout[-4000:]
+
+
+def test_public_classes_and_their_methods_have_docstrings():
+    for name in MODULES:
+        module = importlib.import_module(name)
+        for attr, value in vars(module).items():
+            if attr.startswith("_") or not isinstance(value, type) or value.__module__ != name:
+                continue
+            assert value.__doc__ and value.__doc__.strip(), attr
+            for method_name, method in vars(value).items():
+                if method_name.startswith("_") and method_name != "__init__":
+                    continue
+                target = method.fget if isinstance(method, property) else getattr(method, "__func__", method)
+                if callable(target) or isinstance(method, property):
+                    assert (method.__doc__ or "").strip(), "%s.%s" % (attr, method_name)
+
+
 def test_public_functions_have_docstrings_and_signatures():
     import inspect
 

@@ -4,20 +4,12 @@ Run: PYTHONPATH=src python bench/bench_binning.py [size]
 """
 
 import sys
-import time
 
 import numpy as np
 
 from velmo_brevant.utils import utils
 
-
-def best_of(runs, function):
-    times = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        function()
-        times.append(time.perf_counter() - start)
-    return min(times)
+from timing import best_of
 
 
 def main():

@@ -6,15 +6,10 @@ Run: PYTHONPATH=src python bench/bench_features.py
 import logging
 import random
 import re
-import time
 
 from velmo_brevant.utils import separators, utils
 
-
-def timed(function, *args):
-    start = time.perf_counter()
-    result = function(*args)
-    return time.perf_counter() - start, result
+from timing import timed
 
 
 def sanitize_by_rescanning(strings, logger):

@@ -11,7 +11,6 @@ import gc
 import os
 import subprocess
 import sys
-import time
 import types
 
 import docxtpl
@@ -22,14 +21,7 @@ import tabulate
 from velmo_brevant.base.enums import OutputType
 from velmo_brevant.utils import utils
 
-
-def best_of(runs, function):
-    times = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        function()
-        times.append(time.perf_counter() - start)
-    return min(times)
+from timing import best_of
 
 
 # ---------------------------------------------------------------- baselines

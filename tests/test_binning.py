@@ -31,7 +31,7 @@ def as_pairs(series):
         ([0, 1, 2, 2, 2, 2, 2], 3, "quantile", [(0, -INF), (1, INF)]),
     ],
 )
-def test_get_bins_design_examples(x, n_bins, bin_type, pairs):
+def test_get_bins_worked_examples(x, n_bins, bin_type, pairs):
     bins = utils.get_bins(x, n_bins, bin_type)
     assert isinstance(bins, pd.Series) and bins.dtype == np.float64
     assert as_pairs(bins) == pairs

@@ -2,7 +2,7 @@
 splitting wide frames and reading Word table values back.
 
 The native layout and cell conversions are checked against the designed steps written with
-pandas and tabulate (below), on the design's examples and on thousands of generated frames."""
+pandas and tabulate (below), on the documented examples and on thousands of generated frames."""
 
 import collections
 import math

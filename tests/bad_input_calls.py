@@ -182,8 +182,6 @@ class Values:
         from velmo_brevant.config.config import Config
         from velmo_brevant.utils import utils
 
-        self.pd = pd
-        self.work = work
         self.section = os.path.join(work, "section.md")
         self.garbage = os.path.join(work, "garbage.docx")
         with open(self.garbage, "wb") as garbage:
@@ -219,7 +217,6 @@ class Values:
         ordinary_file = self.section_file
         frame = lambda: pd.DataFrame({"a": [1.0, 2.0], "b": ["x", "y"]})
         self.ordinary = {
-            "self": None,  # replaced by an instance, see `instance`
             "config": lambda: self.config,
             "logger": lambda: self.logger,
             "context": dict, "kwargs": dict, "image_meta_data": dict, "width_map": dict,

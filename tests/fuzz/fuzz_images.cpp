@@ -30,6 +30,13 @@ void check_page_fit(double width, double height, double max_width, double max_he
     PageFit expected = PageFit::keep_width;
     if (width > max_width) {
         if (!(width > 0) || !(max_width > 0)) return;  // a division by zero or a sign flip: undefined
+        // Sizes so small or large that the products leave the normal range
+        // (below 1e-150 mm or above 1e150 mm) are decided by underflow or overflow.
+        const double double_tall = height * max_width, double_limit = max_height * width;
+        for (double product : {double_tall, double_limit})
+            if (product != 0 && !std::isnormal(product)) return;
+        if ((double_tall == 0) != (height == 0 || max_width == 0) || (double_limit == 0) != (max_height == 0))
+            return;
         // Products of two doubles are exact in 113 bits.
         const __float128 tall = static_cast<__float128>(height) * max_width;
         const __float128 limit = static_cast<__float128>(max_height) * width;

@@ -90,6 +90,13 @@ def test_word_image_without_width_keeps_its_native_size_unmeasured(report_config
     assert config.template.docx is None or image_parts(config.template) == []
 
 
+def test_word_image_width_must_be_a_number(report_config, tmp_path):
+    # Mm would repeat a text width 36000 times (gigabytes for a long text).
+    config = report_config("docx")
+    with pytest.raises(TypeError, match="must be real number, not str"):
+        utils.image_path_to_template_var(png(tmp_path / "p.png", (30, 20)), config, width="x" * 1000)
+
+
 def test_actual_sizes_scales_to_one_given_length(report_config, tmp_path):
     config = report_config("docx")
     path = png(tmp_path / "p.png", (400, 300), (100, 100))  # 101.6 x 76.2 mm

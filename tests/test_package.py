@@ -12,16 +12,8 @@ import sys
 
 import pytest
 
+from package_modules import MODULES
 from velmo_brevant.base.enums import OutputType
-
-MODULES = [
-    "velmo_brevant.utils.utils",
-    "velmo_brevant.config.config",
-    "velmo_brevant.utils.page_forge",
-    "velmo_brevant.utils.output_router",
-    "velmo_brevant.utils.repo_courier",
-    "velmo_brevant.utils.bucket_courier",
-]
 
 
 @pytest.mark.parametrize("name", MODULES)

@@ -14,6 +14,14 @@ long long floor_div(long long a, long long b) {
     return quotient;
 }
 
+// Python's % : takes the sign of the divisor. a - (a // b) * b without the
+// product, which overflows for a near the lowest long long.
+long long floor_mod(long long a, long long b) {
+    long long remainder = a % b;
+    if (remainder != 0 && ((remainder < 0) != (b < 0))) remainder += b;
+    return remainder;
+}
+
 std::string pair_sentence(long long larger, const char *larger_unit, long long smaller,
                           const char *smaller_unit) {
     return std::to_string(larger) + " " + larger_unit + " and " + std::to_string(smaller) + " " +
@@ -26,12 +34,11 @@ DurationParts split_duration(long long total_seconds) {
     DurationParts parts{};
     long long rest = total_seconds;
     parts.days = floor_div(rest, kDay);
-    rest -= parts.days * kDay;
-    parts.hours = floor_div(rest, kHour);
-    rest -= parts.hours * kHour;
-    parts.minutes = floor_div(rest, kMinute);
-    rest -= parts.minutes * kMinute;
-    parts.seconds = rest;
+    rest = floor_mod(rest, kDay);
+    parts.hours = rest / kHour;
+    rest %= kHour;
+    parts.minutes = rest / kMinute;
+    parts.seconds = rest % kMinute;
     return parts;
 }
 

@@ -99,6 +99,8 @@ py::object image_path_to_template_var(const py::object &path, const py::object &
         py::object tpl = config.attr("template");
         py::object placed_width = width, placed_height = py::none();
         if (!width.is_none()) {
+            // Only a number: Mm would repeat a text 36000 times (a TypeError instead).
+            as_double(width);
             py::tuple actual = actual_sizes(tpl, path, mm(width), py::none());
             py::tuple optimal = find_optimal_size(actual[0], actual[1], py::int_(kDefaultImageWidthMm),
                                                   py::int_(kMaxImageHeightMm));

@@ -18,7 +18,7 @@ template <typename... Parts> py::object packaged_template_path(const Parts &...p
 py::object get_template_path(const py::object &template_path) {
     py::object real_path = packaged_template_path(template_path);
     if (!py::bool_(import_attr("os.path", "isfile")(real_path)))
-        raise(PyExc_Exception, "File not found " + py::str(real_path).cast<std::string>());
+        raise(PyExc_Exception, py::str("File not found ") + real_path);
     return real_path;
 }
 

@@ -40,7 +40,10 @@ py::object md_suffix_to_zip(const py::object &path) {
     return py::object(text[py::slice(0, -3, 1)]) + py::str(".zip");
 }
 
-std::string text_of(const py::handle &value) { return py::str(value).cast<std::string>(); }
+// str(value) as UTF-8; code points UTF-8 cannot hold (lone surrogates) are escaped.
+std::string text_of(const py::handle &value) {
+    return py::str(value).attr("encode")("utf-8", "backslashreplace").cast<std::string>();
+}
 
 // The local file is removed only once hadoop reports a successful copy, so a
 // failed copy never loses the report.
@@ -116,7 +119,7 @@ py::object get_full_report_path(const py::object &path, const py::object &config
     py::object full_path = os_path.attr("abspath")(path);
     if (!py::bool_(os_path.attr("exists")(full_path)))
         raise(PyExc_ValueError,
-              "Report failed to generate and was not found at '" + text_of(full_path) + "'.");
+              py::str("Report failed to generate and was not found at '") + full_path + py::str("'."));
     return full_path;
 }
 

@@ -49,7 +49,7 @@ def test_stubs_match_the_runtime_signatures(tmp_path):
     config = tmp_path / "mypy.ini"
     config.write_text("[mypy]\nignore_missing_imports = True\n")
     result = subprocess.run(
-        [sys.executable, "-m", "mypy.stubtest", "--mypy-config-file", str(config)] + MODULES,
+        [sys.executable, "-m", "mypy.stubtest", "--mypy-config-file", str(config)] + list(MODULES),
         env=dict(os.environ, MYPY_CACHE_DIR=str(tmp_path / "cache")),
         capture_output=True,
         text=True,

@@ -4,6 +4,7 @@ import os
 import random
 import stat
 import struct
+import time
 import warnings
 import zipfile
 import zlib
@@ -239,6 +240,18 @@ def test_new_archive_keeps_the_permission_bits(archive, new_files):
     os.chmod(archive, 0o644)
     utils.update_zip(archive, [str(new_files / "report.md")])
     assert stat.S_IMODE(os.stat(archive).st_mode) == 0o644
+
+
+def test_no_file_stays_open(archive, new_files):
+    def open_files():
+        return sorted(os.listdir("/proc/self/fd"))
+
+    before = open_files()
+    utils.update_zip(archive, [str(new_files / "report.md")])
+    deadline = time.monotonic() + 5  # the old archive is closed by a helper thread
+    while open_files() != before and time.monotonic() < deadline:
+        time.sleep(0.01)
+    assert open_files() == before
 
 
 @pytest.mark.filterwarnings("ignore:Duplicate name")

@@ -386,8 +386,9 @@ def test_changed_files_of_one_name_warn_as_zipfile_does(tmp_path, archive, new_f
     other = tmp_path / "other"
     other.mkdir()
     (other / "extra.csv").write_bytes(b"second")
-    with pytest.warns(UserWarning, match="Duplicate name: 'extra.csv'"):
+    with pytest.warns(UserWarning, match="Duplicate name: 'extra.csv'") as warned:
         utils.update_zip(archive, [str(new_files / "extra.csv"), str(other / "extra.csv")])
+    assert warned[0].filename == __file__  # the caller's line
     assert contents(archive)[0][-2:] == [("extra.csv", b"x,y"), ("extra.csv", b"second")]
 
 

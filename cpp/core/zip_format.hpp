@@ -31,6 +31,7 @@ constexpr std::uint64_t kZip64Limit = (std::uint64_t(1) << 31) - 1;
 constexpr std::uint64_t kFileCountLimit = 0xFFFF;
 
 constexpr std::uint16_t kStored = 0;
+constexpr std::uint16_t kDeflated = 8;
 constexpr std::uint16_t kBzip2 = 12;
 constexpr std::uint16_t kLzma = 14;
 

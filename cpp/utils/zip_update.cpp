@@ -236,8 +236,8 @@ py::str member_name(const zip::CentralEntry &entry) {
                         entry.flags);
 }
 
-std::string quoted(const py::handle &name, const char *pattern) {
-    return py::str(pattern).attr("__mod__")(name).cast<std::string>();
+py::object quoted(const py::handle &name, const char *pattern) {
+    return py::str(pattern).attr("__mod__")(name);
 }
 
 // zlib's raw inflate, as zipfile reads deflated members, looked up once per
@@ -294,7 +294,7 @@ class DataCheck {
         if (entry.flags & zip::kEncrypted) return;
         if (entry.method == zip::kStored) {
             kind_ = Kind::stored;
-        } else if (entry.method == kDeflated) {
+        } else if (entry.method == zip::kDeflated) {
             kind_ = Kind::deflated;
             inflater_ = inflate.start();
         }
@@ -315,7 +315,6 @@ class DataCheck {
     }
 
   private:
-    static constexpr std::uint16_t kDeflated = 8;
     enum class Kind { none, stored, deflated };
 
     void take_plain(const unsigned char *data, std::size_t count) {
@@ -386,9 +385,8 @@ std::string read_local_record(Source &source, const OldArchive &old,
         py::str directory_name = decoded_name(entry.name, entry.flags);
         if (decoded_name(local_name, local.flags).not_equal(directory_name))
             raise(bad_zip_file().ptr(),
-                  py::str("File name in directory %r and header %r differ.")
-                      .attr("__mod__")(py::make_tuple(directory_name, as_bytes(local_name)))
-                      .cast<std::string>());
+                  quoted(py::make_tuple(directory_name, as_bytes(local_name)),
+                         "File name in directory %r and header %r differ."));
     }
     return record;
 }
@@ -458,7 +456,7 @@ zip::CentralEntry add_file(Sink &sink, const py::handle &path, py::set &names) {
     py::object name = record.attr("filename");
     if (names.contains(name)) {
         py::object warn = import_attr("warnings", "warn");
-        warn(py::str("Duplicate name: %r").attr("__mod__")(name), "stacklevel"_a = 2);
+        warn(quoted(name, "Duplicate name: %r"));  // attributed to the caller
     }
     names.add(name);
     record.attr("compress_type") = zipfile.attr("ZIP_STORED");

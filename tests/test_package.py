@@ -48,8 +48,12 @@ def test_stubs_match_the_runtime_signatures(tmp_path):
     pytest.importorskip("mypy")
     config = tmp_path / "mypy.ini"
     config.write_text("[mypy]\nignore_missing_imports = True\n")
+    # Enum's own __new__, whose signature stubtest reads differently on older Pythons.
+    allowlist = tmp_path / "allowlist.txt"
+    allowlist.write_text(r".*\.OutputType\.__new__" + "\n")
     result = subprocess.run(
-        [sys.executable, "-m", "mypy.stubtest", "--mypy-config-file", str(config)] + list(MODULES),
+        [sys.executable, "-m", "mypy.stubtest", "--mypy-config-file", str(config),
+         "--allowlist", str(allowlist), "--ignore-unused-allowlist"] + list(MODULES),
         env=dict(os.environ, MYPY_CACHE_DIR=str(tmp_path / "cache")),
         capture_output=True,
         text=True,

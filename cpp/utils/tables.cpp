@@ -21,6 +21,9 @@ namespace {
 
 constexpr int kWordDecimals = 4;
 constexpr int kMarkdownFloatDecimals = 3;
+// The tabulate release whose pipe layout the native writer reproduces; under
+// any other the tables are tabulate's own.
+constexpr const char *kTabulateRelease = "0.10.0";
 
 bool python_equals(const py::handle &a, const py::handle &b) {
     return py::bool_(
@@ -172,6 +175,8 @@ std::optional<py::str> native_markdown(const py::object &df, const py::object &s
     if (!is_frame(df) || (!showindex.is(py::bool_(true)) && !showindex.is(py::bool_(false))))
         return std::nullopt;
     py::module_ tabulate = py::module_::import("tabulate");
+    if (!py::str(py::getattr(tabulate, "__version__", py::none())).equal(py::str(kTabulateRelease)))
+        return std::nullopt;
     py::object min_padding = tabulate.attr("MIN_PADDING");
     if (!PyLong_CheckExact(min_padding.ptr()) || min_padding.cast<long long>() < 0)
         return std::nullopt;

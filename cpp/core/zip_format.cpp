@@ -483,9 +483,9 @@ std::string end_record_bytes(std::uint64_t count, std::uint64_t size, std::uint6
     return out.raw(comment).take();
 }
 
-LocalHeader read_local_header(const unsigned char (&header)[kLocalHeaderSize]) {
-    return {has_signature(header, 3, 4), get16(header + 6), get16(header + 26),
-            get16(header + 28)};
+LocalHeader read_local_header(const unsigned char *header) {
+    return {has_signature(header, 3, 4), get16(header + 6), get16(header + 8),
+            get16(header + 10), get16(header + 12), get16(header + 26), get16(header + 28)};
 }
 
 std::size_t data_descriptor_size(const unsigned char *after, std::size_t available,

@@ -86,18 +86,20 @@ std::string central_entry_bytes(const CentralEntry &entry);
 std::string end_record_bytes(std::uint64_t count, std::uint64_t size, std::uint64_t offset,
                              const std::string &comment);
 
-// What a local file header tells: where the member's data starts from the
-// header's first byte, its name and flags. `valid` is false when the bytes do
-// not start with the local header signature "PK\x03\x04".
+// What the fixed part of a local file header tells: where the member's data
+// starts from the header's first byte, its flags, method, date and time.
+// `valid` is false when the bytes do not start with the local header
+// signature "PK\x03\x04".
 struct LocalHeader {
     bool valid;
-    std::uint16_t flags;
+    std::uint16_t flags, method, time, date;
     std::size_t name_size;
     std::size_t extra_size;
     std::size_t data_start() const { return kLocalHeaderSize + name_size + extra_size; }
 };
 
-LocalHeader read_local_header(const unsigned char (&header)[kLocalHeaderSize]);
+// `header` holds at least kLocalHeaderSize bytes.
+LocalHeader read_local_header(const unsigned char *header);
 
 // The size of the data descriptor that `after` (the `available` bytes after a
 // member's data, at most 24 needed) starts with for `entry`: with or without

@@ -50,6 +50,10 @@ py::object backup_path(const py::object &zip_path) {
 // copy faster than larger buffers do.
 constexpr std::size_t kBufferSize = 256 << 10;
 
+const unsigned char *bytes_of(const std::string &bytes) {
+    return reinterpret_cast<const unsigned char *>(bytes.data());
+}
+
 [[noreturn]] void raise_os_error(int error) {
     errno = error;
     PyErr_SetFromErrno(PyExc_OSError);
@@ -81,6 +85,12 @@ class Source {
     explicit Source(int fd) : fd_(fd), buffer_(kBufferSize) {}
 
     std::uint64_t position() const { return end_position_ - (end_ - begin_); }
+
+    std::uint64_t file_size() const {
+        struct stat status;
+        system_call([&] { return ::fstat(fd_, &status); });
+        return static_cast<std::uint64_t>(status.st_size);
+    }
 
     void seek(std::uint64_t target) {
         const std::uint64_t buffer_start = end_position_ - end_;
@@ -142,7 +152,7 @@ class Sink {
     std::uint64_t position() const { return flushed_ + used_; }
 
     void put(const std::string &bytes) {
-        const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+        const unsigned char *data = bytes_of(bytes);
         std::size_t left = bytes.size();
         while (left > 0) {
             if (used_ == buffer_.size()) flush();
@@ -175,7 +185,7 @@ class Sink {
 
     // Writes `bytes` again at `offset`, over what was put there before.
     void patch(std::uint64_t offset, const std::string &bytes) {
-        const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+        const unsigned char *data = bytes_of(bytes);
         std::size_t count = bytes.size();
         while (count > 0 && offset < flushed_) {
             const std::size_t part =
@@ -342,25 +352,21 @@ struct OldArchive {
     std::vector<zip::CentralEntry> entries;
 };
 
-OldArchive read_directory(Source &source, int fd) {
-    struct stat status;
-    system_call([&] { return ::fstat(fd, &status); });
+OldArchive read_directory(Source &source) {
     OldArchive old;
-    old.size = static_cast<std::uint64_t>(status.st_size);
+    old.size = source.file_size();
     const std::size_t tail_size = static_cast<std::size_t>(std::min<std::uint64_t>(
         old.size, (1u << 16) + zip::kEndRecordSize + zip::kZip64LocatorSize +
                       zip::kZip64EndRecordSize));
     source.seek(old.size - tail_size);
     const std::string tail = source.read(tail_size);
     if (tail.size() != tail_size) raise(bad_zip_file().ptr(), "File is not a zip file");
-    old.end = zip::find_end_record(reinterpret_cast<const unsigned char *>(tail.data()),
-                                   tail.size(), old.size);
+    old.end = zip::find_end_record(bytes_of(tail), tail.size(), old.size);
     source.seek(old.end.directory_start);
     const std::string directory = source.read(static_cast<std::size_t>(old.end.directory_size));
     if (directory.size() != old.end.directory_size)
         raise(bad_zip_file().ptr(), "Truncated central directory");
-    old.entries = zip::read_central_directory(
-        reinterpret_cast<const unsigned char *>(directory.data()), directory.size());
+    old.entries = zip::read_central_directory(bytes_of(directory), directory.size());
     return old;
 }
 
@@ -374,9 +380,7 @@ std::string read_local_record(Source &source, const OldArchive &old,
     source.seek(static_cast<std::uint64_t>(start));
     std::string record = source.read(zip::kLocalHeaderSize);
     if (record.size() != zip::kLocalHeaderSize) raise(bad_zip_file().ptr(), "Truncated file header");
-    unsigned char fixed[zip::kLocalHeaderSize];
-    std::memcpy(fixed, record.data(), zip::kLocalHeaderSize);
-    const zip::LocalHeader local = zip::read_local_header(fixed);
+    const zip::LocalHeader local = zip::read_local_header(bytes_of(record));
     if (!local.valid) raise(bad_zip_file().ptr(), "Bad magic number for file header");
     record += source.read(local.name_size + local.extra_size);
     if (record.size() != local.data_start()) raise(bad_zip_file().ptr(), "Truncated file header");
@@ -410,7 +414,7 @@ zip::CentralEntry copy_member(Source &source, Sink &sink, const OldArchive &old,
         const std::uint64_t at = source.position();
         const std::string after = source.read(24);
         const std::size_t size = zip::data_descriptor_size(
-            reinterpret_cast<const unsigned char *>(after.data()), after.size(), entry);
+            bytes_of(after), after.size(), entry);
         if (size == 0) raise(bad_zip_file().ptr(), quoted(name, "Bad data descriptor for file %r"));
         sink.put(after.substr(0, size));
         source.seek(at + size);
@@ -422,24 +426,23 @@ zip::CentralEntry copy_member(Source &source, Sink &sink, const OldArchive &old,
 // (a ZipInfo) with the local header `header` it wrote for it.
 zip::CentralEntry added_entry(const py::handle &record, const std::string &header,
                               std::uint64_t offset) {
-    const auto *h = reinterpret_cast<const unsigned char *>(header.data());
-    auto u16 = [&](std::size_t at) { return std::uint16_t(h[at] | h[at + 1] << 8); };
+    const zip::LocalHeader local = zip::read_local_header(bytes_of(header));
     zip::CentralEntry entry;
     entry.create_version = record.attr("create_version").cast<std::uint8_t>();
     entry.create_system = record.attr("create_system").cast<std::uint8_t>();
     entry.extract_version = record.attr("extract_version").cast<std::uint8_t>();
     entry.reserved = record.attr("reserved").cast<std::uint8_t>();
-    entry.flags = u16(6);
-    entry.method = u16(8);
-    entry.time = u16(10);
-    entry.date = u16(12);
+    entry.flags = local.flags;
+    entry.method = local.method;
+    entry.time = local.time;
+    entry.date = local.date;
     entry.crc = record.attr("CRC").cast<std::uint32_t>();
     entry.compress_size = record.attr("compress_size").cast<std::uint64_t>();
     entry.file_size = record.attr("file_size").cast<std::uint64_t>();
     entry.header_offset = offset;
     entry.internal_attr = record.attr("internal_attr").cast<std::uint16_t>();
     entry.external_attr = record.attr("external_attr").cast<std::uint32_t>();
-    entry.name = header.substr(zip::kLocalHeaderSize, u16(26));
+    entry.name = header.substr(zip::kLocalHeaderSize, local.name_size);
     entry.extra = record.attr("extra").cast<std::string>();
     entry.comment = record.attr("comment").cast<std::string>();
     return entry;
@@ -495,9 +498,8 @@ void write_new_archive(const py::object &zip_path, const py::object &temp_path,
                        const py::list &changed_files, const py::list &changed_filenames) {
     py::object open = import_attr("builtins", "open");
     with_context(open(zip_path, "rb", 0), [&](const py::object &old_file) {
-        const int old_fd = old_file.attr("fileno")().cast<int>();
-        Source source(old_fd);
-        const OldArchive old = read_directory(source, old_fd);
+        Source source(old_file.attr("fileno")().cast<int>());
+        const OldArchive old = read_directory(source);
         // The temporary file is empty: opened without truncation, a file
         // system such as ext4 does not flush it on close, as it does for a
         // file truncated and written again.

@@ -103,7 +103,7 @@ void read_as_archive(const std::string &file) {
     } catch (const zip::BadArchive &) {
     }
     unsigned char header[zip::kLocalHeaderSize] = {};
-    std::memcpy(header, file.data(), std::min(file.size(), sizeof header));
+    std::memcpy(header, file.data(), std::min(file.size(), sizeof header));  // padded
     (void)zip::read_local_header(header);
 }
 
